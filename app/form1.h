@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "disktest/record_file.h"
+#include "disktest/test_file.h"
+#include "platform/platform.h"
+
+namespace sorel {
+
+class RunError;
+
+inline constexpr std::int16_t kVkEscape = 27;
+inline constexpr std::int16_t kVkUp = 38;
+inline constexpr std::int16_t kVkDown = 40;
+
+// Presses that wait while a voice step runs; a held key must not queue minutes of replays.
+inline constexpr std::size_t kMaxPendingPresses = 2;
+
+// The program's one window object: all state of the run and the handlers of its events.
+class Form1 {
+ public:
+  explicit Form1(Platform& platform, std::string test_file_path = kTestFilePath);
+
+  // Window events, delivered by the back end.
+  void Form_Load();
+  void Form_Activate();
+  void Form_KeyDown(std::int16_t& KeyCode, std::int16_t& Shift);
+  void Form_Unload(std::int16_t& Cancel);
+  void Form_Terminate();
+
+  // Voice response test.
+  void OneVoice();
+  std::string AddYen(std::string& path);
+  // False when the replay was cut short: window unloaded, or no test file open yet.
+  bool RandGet();
+
+  // Reports an error that left a handler, removes the test file and ends the program.
+  [[noreturn]] void ReportUnhandledError(const RunError& error);
+
+  bool unloaded() const { return unloaded_; }
+  RecordFile& test_file() { return test_file_; }
+
+  std::int16_t Cnt = 0;
+  std::optional<std::vector<std::int32_t>> a1, a2, a3, a4, a5;
+
+ private:
+  void RunDiskTest();
+  [[noreturn]] void FailDiskTest();
+  void CloseAndRemoveTestFile() noexcept;
+  void VoiceStep(std::int16_t key_code);
+  const std::optional<std::vector<std::int32_t>>* TraceFor(int number) const;
+
+  Platform& platform_;
+  const std::string test_file_path_;
+  RecordFile test_file_{kRecordLength};
+  std::optional<std::int16_t> run_once_marker_;
+  bool unloaded_ = false;
+  bool voice_step_running_ = false;
+  std::deque<std::int16_t> pending_presses_;
+};
+
+}  // namespace sorel
+

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "platform/platform.h"
+
+namespace sorel {
+
+inline constexpr char kWindowCaption[] = "Sorel動作確認";
+
+// Pixel geometry at 96 dpi of the window's client area and its four labels.
+inline constexpr int kClientWidth = 524;
+inline constexpr int kClientHeight = 152;
+
+struct LabelSpec {
+  LabelId id;
+  int left, top, width, height;
+  bool visible_at_start;
+  const char* caption;  // lines end in CR LF
+};
+
+inline constexpr LabelSpec kLabels[] = {
+    {LabelId::kLabel1, 8, 8, 505, 89, true,
+     "Orvaneの案内へ ようこそ\r\n"
+     "Orvaneは、Windowsの操作を 音声で案内するソフトです。\r\n"
+     "Internet Explorerや Microsoft Word なども、音声でガイドします。\r\n"
+     "お問い合わせは、ソルネ工房または、お近くの 販売店までどうぞ。\r\n"
+     "この音声は、Sorel、ノエラがお届けしました！\r\n"},
+    {LabelId::kLabel2, 8, 104, 465, 25, true,
+     "下矢印キーを押した後、すぐに音声が出力されるか調子を確認してください。"},
+    {LabelId::kLabel3, 8, 128, 385, 17, true, "Escapeキーで終了します。"},
+    {LabelId::kLabel4, 352, 128, 153, 17, false, "Label4"},
+};
+
+// The welcome label's own font; the others use the window's.
+inline constexpr char kWelcomeFontFamily[] = "ＭＳ Ｐゴシック";
+inline constexpr int kWelcomeFontPoints = 12;
+
+}  // namespace sorel

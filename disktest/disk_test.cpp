@@ -1,0 +1,69 @@
+#include <array>
+
+#include <cstdlib>
+
+#include "app/form1.h"
+#include "app/run_error.h"
+#include "disktest/messages.h"
+
+namespace sorel {
+namespace {
+constexpr std::int16_t kRunOnceMarker = 1111;
+}  // namespace
+
+void Form1::Form_Activate() {
+  // Message boxes and event processing re-activate the window: the test runs once.
+  if (run_once_marker_ == kRunOnceMarker) return;
+  run_once_marker_ = kRunOnceMarker;
+  RunDiskTest();
+}
+
+void Form1::RunDiskTest() {
+  platform_.SetLabelEnabled(LabelId::kLabel1, false);
+  Cnt = 5;
+  platform_.ShowMessage(StartMessage(), kStyleInformation, kTestTitle);
+  if (unloaded_) return;
+
+  platform_.SetMousePointer(kPointerBusy);
+  platform_.SetLabelCaption(LabelId::kLabel4, kProgressCaption);
+  platform_.SetLabelVisible(LabelId::kLabel4, true);
+  DeleteFileIgnoringErrors(test_file_path_);
+  // Gets the pointer and progress label drawn before the write blocks the thread.
+  try {
+    platform_.ProcessPendingEvents();
+  } catch (const RunError&) {
+  }
+  // Closed meanwhile: the window is gone, so nothing must be created any more.
+  if (unloaded_) return;
+
+  try {
+    const std::array<std::uint8_t, kRecordBufferSize> buffer{};
+    const float start = platform_.SecondsSinceMidnight();
+    test_file_.Open(test_file_path_);
+    test_file_.WriteRecordExtending(kRecordWritten, buffer);
+    const float end = platform_.SecondsSinceMidnight();
+    // The voice test's first replay must be served by the device, not by what we just wrote.
+    test_file_.DropCachedPages();
+    const float elapsed = ElapsedSeconds(start, end);
+
+    platform_.SetMousePointer(kPointerDefault);
+    platform_.SetLabelVisible(LabelId::kLabel4, false);
+    platform_.ShowMessage(ResultMessage(elapsed), kStyleInformation, kTestTitle);
+    if (unloaded_) return;
+    platform_.ShowMessage(InstructionMessage(), kStyleInformation, kTestTitle);
+    if (unloaded_) return;
+    platform_.SetLabelEnabled(LabelId::kLabel1, true);
+  } catch (const RunError&) {
+    FailDiskTest();
+  }
+}
+
+void Form1::FailDiskTest() {
+  // A half-written 700 MiB file (after a full disk, say) must not stay behind.
+  CloseAndRemoveTestFile();
+  platform_.ShowMessage(FailureMessage(), kStyleInformation, kFailureTitle);
+  platform_.EndProgram(1);
+  std::abort();  // a back end whose EndProgram returned would leave the run in a broken state
+}
+
+}  // namespace sorel

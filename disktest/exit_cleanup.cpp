@@ -1,0 +1,29 @@
+#include "app/form1.h"
+#include "app/run_error.h"
+
+namespace sorel {
+
+void Form1::Form_Unload(std::int16_t& /*Cancel*/) {
+  unloaded_ = true;
+  pending_presses_.clear();
+  CloseAndRemoveTestFile();
+  try {
+    platform_.ProcessPendingEvents();
+  } catch (const RunError&) {
+  }
+}
+
+void Form1::Form_Terminate() {
+  CloseAndRemoveTestFile();
+  try {
+    platform_.ProcessPendingEvents();
+  } catch (const RunError&) {
+  }
+}
+
+void Form1::CloseAndRemoveTestFile() noexcept {
+  test_file_.Close();
+  DeleteFileIgnoringErrors(test_file_path_);
+}
+
+}  // namespace sorel

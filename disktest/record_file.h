@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+
+namespace sorel {
+
+// A file of fixed-length records numbered from 1, opened without truncation. Failures raise
+// RunError. Implemented once for POSIX and once for Win32.
+class RecordFile {
+ public:
+  explicit RecordFile(std::int64_t record_length) : record_length_(record_length) {}
+  ~RecordFile() { Close(); }
+  RecordFile(const RecordFile&) = delete;
+  RecordFile& operator=(const RecordFile&) = delete;
+
+  // Creates the file if it is missing; an existing file keeps its content.
+  void Open(const std::string& path);
+  bool IsOpen() const { return handle_ != kNoHandle; }
+  void Close() noexcept;
+
+  // Writes data into the start of record `record` and pads the record to its full length.
+  // Space the file gains in front of the record is written with zeros (never over bytes that
+  // existed) and everything is flushed to the device before this returns, so the time it
+  // takes is the time the storage needs, on sparse file systems too.
+  void WriteRecordExtending(std::int32_t record, std::span<const std::uint8_t> data);
+
+  // Fills data from the start of record `record` through the ordinary cached file access.
+  void ReadRecord(std::int32_t record, std::span<std::uint8_t> data);
+
+  // Asks the system to forget the file's cached pages, so the next reads come from the device.
+  void DropCachedPages() noexcept;
+
+  // Called with each record number just before it is read; lets tests watch the replay.
+  void SetReadObserver(std::function<void(std::int32_t)> observer) {
+    read_observer_ = std::move(observer);
+  }
+
+ private:
+  static constexpr std::intptr_t kNoHandle = -1;
+
+  std::int64_t RecordOffset(std::int32_t record) const;
+
+  std::int64_t record_length_;
+  std::intptr_t handle_ = kNoHandle;
+  std::function<void(std::int32_t)> read_observer_;
+};
+
+// Removes the file at path; a missing or undeletable file is passed over silently.
+void DeleteFileIgnoringErrors(const std::string& path) noexcept;
+
+}  // namespace sorel

@@ -1,0 +1,119 @@
+#include "platform/qt/main_window.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QTimer>
+
+#include "app/dispatch.h"
+#include "app/labels.h"
+
+namespace sorel {
+namespace {
+
+std::int16_t VirtualKeyCode(int qt_key) {
+  switch (qt_key) {
+    case Qt::Key_Down:
+      return kVkDown;
+    case Qt::Key_Up:
+      return kVkUp;
+    case Qt::Key_Escape:
+      return kVkEscape;
+    default:
+      // Letters and digits share their codes; the form ignores everything else anyway.
+      if ((qt_key >= Qt::Key_A && qt_key <= Qt::Key_Z) ||
+          (qt_key >= Qt::Key_0 && qt_key <= Qt::Key_9)) {
+        return static_cast<std::int16_t>(qt_key);
+      }
+      return 0;
+  }
+}
+
+std::int16_t ShiftState(Qt::KeyboardModifiers modifiers) {
+  return static_cast<std::int16_t>((modifiers & Qt::ShiftModifier ? 1 : 0) |
+                                   (modifiers & Qt::ControlModifier ? 2 : 0) |
+                                   (modifiers & Qt::AltModifier ? 4 : 0));
+}
+
+QFont JapaneseFont(int points) {
+  QFont font;
+  font.setFamilies({QString::fromUtf8(kWelcomeFontFamily), "IPAPGothic", "Noto Sans CJK JP"});
+  font.setPointSize(points);
+  font.setWeight(QFont::Normal);
+  return font;
+}
+
+}  // namespace
+
+QString WithPlainLineBreaks(const std::string& text) {
+  QString result = QString::fromStdString(text);
+  result.replace("\r\n", "\n");
+  result.replace('\r', '\n');
+  return result;
+}
+
+MainWindow::MainWindow(Form1& form) : form_(form) {
+  setWindowTitle(QString::fromUtf8(kWindowCaption));
+  QIcon icon;
+  for (int size : {16, 24, 32, 48}) icon.addFile(QString(":/icon/%1.png").arg(size));
+  setWindowIcon(icon);
+  setFont(JapaneseFont(9));
+
+  auto* client = new QWidget(this);
+  client->setFocusPolicy(Qt::NoFocus);
+  setCentralWidget(client);
+  setFixedSize(kClientWidth, kClientHeight);
+
+  for (const LabelSpec& spec : kLabels) {
+    auto* label = new QLabel(WithPlainLineBreaks(spec.caption), client);
+    label->setGeometry(spec.left, spec.top, spec.width, spec.height);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->setTextFormat(Qt::PlainText);
+    label->setFocusPolicy(Qt::NoFocus);
+    label->setVisible(spec.visible_at_start);
+    labels_[spec.id] = label;
+  }
+  QLabel* welcome = labels_.at(LabelId::kLabel1);
+  welcome->setFont(JapaneseFont(kWelcomeFontPoints));
+  // The welcome text stands on a window-coloured panel inside the dialog-coloured window.
+  QPalette panel = welcome->palette();
+  panel.setColor(QPalette::Window, panel.color(QPalette::Base));
+  welcome->setPalette(panel);
+  welcome->setAutoFillBackground(true);
+
+  setFocusPolicy(Qt::StrongFocus);
+}
+
+void MainWindow::Unload() {
+  if (!unloaded_) close();
+}
+
+bool MainWindow::event(QEvent* event) {
+  if (event->type() == QEvent::WindowActivate && !unloaded_) {
+    // Run outside the activation event itself: the disk test opens modal loops.
+    QTimer::singleShot(0, this, [this] {
+      if (!unloaded_) DispatchToForm(form_, [this] { form_.Form_Activate(); });
+    });
+  }
+  return QMainWindow::event(event);
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+  std::int16_t key_code = VirtualKeyCode(event->key());
+  std::int16_t shift = ShiftState(event->modifiers());
+  if (!unloaded_) DispatchToForm(form_, [&] { form_.Form_KeyDown(key_code, shift); });
+  event->accept();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  event->accept();
+  if (unloaded_) return;
+  unloaded_ = true;
+  std::int16_t cancel = 0;
+  DispatchToForm(form_, [&] { form_.Form_Unload(cancel); });
+  // Also ends modal loops still running below us (a message box, say).
+  QCoreApplication::exit(0);
+}
+
+}  // namespace sorel

@@ -1,0 +1,40 @@
+#include <QApplication>
+#include <QWidget>
+
+#include "app/dispatch.h"
+#include "app/form1.h"
+#include "platform/qt/main_window.h"
+#include "platform/qt/qt_platform.h"
+#include "platform/qt/termination_signals.h"
+
+namespace sorel {
+
+int RunProgram(int argc, char** argv) {
+  QApplication application(argc, argv);
+  QApplication::setApplicationName("SorelCheck");
+
+  QtPlatform platform;
+  Form1 form(platform);
+  MainWindow window(form);
+  platform.Attach(window);
+
+  RouteTerminationSignals([&window] {
+    // A message box may be open: close it so the run below it can see the window is gone.
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+      if (widget != &window && widget->isVisible()) widget->close();
+    }
+    window.Unload();
+  });
+
+  DispatchToForm(form, [&] { form.Form_Load(); });
+  window.show();
+  // No window manager activates a new window by itself.
+  window.activateWindow();
+  window.raise();
+  QApplication::exec();
+
+  DispatchToForm(form, [&] { form.Form_Terminate(); });
+  return 0;
+}
+
+}  // namespace sorel

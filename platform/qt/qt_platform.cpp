@@ -1,0 +1,75 @@
+#include "platform/qt/qt_platform.h"
+
+#include <QCoreApplication>
+#include <QMessageBox>
+#include <QTime>
+#include <cstdio>
+#include <cstdlib>
+
+namespace sorel {
+namespace {
+
+QMessageBox::Icon IconForStyle(int style) {
+  switch (style & 0xF0) {
+    case 16:
+      return QMessageBox::Critical;
+    case 32:
+      return QMessageBox::Question;
+    case 48:
+      return QMessageBox::Warning;
+    default:
+      return QMessageBox::Information;
+  }
+}
+
+}  // namespace
+
+void QtPlatform::SetLabelCaption(LabelId label, const std::string& text) {
+  window_->label(label)->setText(WithPlainLineBreaks(text));
+}
+
+void QtPlatform::SetLabelVisible(LabelId label, bool visible) {
+  window_->label(label)->setVisible(visible);
+}
+
+void QtPlatform::SetLabelEnabled(LabelId label, bool enabled) {
+  window_->label(label)->setEnabled(enabled);
+}
+
+void QtPlatform::SetMousePointer(int pointer_code) {
+  if (pointer_code == kPointerBusy) {
+    window_->setCursor(Qt::WaitCursor);
+  } else {
+    window_->unsetCursor();
+  }
+}
+
+void QtPlatform::ShowMessage(const std::string& prompt, int style, const std::string& title) {
+  QWidget* owner = window_->unloaded() ? nullptr : window_;
+  QMessageBox box(IconForStyle(style), QString::fromStdString(title), WithPlainLineBreaks(prompt),
+                  QMessageBox::Ok, owner);
+  box.exec();
+  // Without a window manager the focus would stay on the root window after the box closes.
+  if (!window_->unloaded()) window_->activateWindow();
+}
+
+void QtPlatform::ProcessPendingEvents() { QCoreApplication::processEvents(); }
+
+void QtPlatform::UnloadWindow() { window_->Unload(); }
+
+void QtPlatform::EndProgram(int exit_status) {
+  std::fflush(nullptr);
+  std::_Exit(exit_status);
+}
+
+float QtPlatform::SecondsSinceMidnight() {
+  return static_cast<float>(QTime::currentTime().msecsSinceStartOfDay() / 1000.0);
+}
+
+std::string QtPlatform::ProgramFolder() {
+  return QCoreApplication::applicationDirPath().toStdString();
+}
+
+void QtPlatform::StartSound(const std::string& path) { sound_player_.Play(path); }
+
+}  // namespace sorel

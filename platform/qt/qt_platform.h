@@ -1,0 +1,30 @@
+#pragma once
+
+#include "platform/platform.h"
+#include "platform/qt/main_window.h"
+#include "platform/qt/sound_player.h"
+
+namespace sorel {
+
+class QtPlatform : public Platform {
+ public:
+  void Attach(MainWindow& window) { window_ = &window; }
+
+  void SetLabelCaption(LabelId label, const std::string& text) override;
+  void SetLabelVisible(LabelId label, bool visible) override;
+  void SetLabelEnabled(LabelId label, bool enabled) override;
+  void SetMousePointer(int pointer_code) override;
+  void ShowMessage(const std::string& prompt, int style, const std::string& title) override;
+  void ProcessPendingEvents() override;
+  void UnloadWindow() override;
+  [[noreturn]] void EndProgram(int exit_status) override;
+  float SecondsSinceMidnight() override;
+  std::string ProgramFolder() override;
+  void StartSound(const std::string& path) override;
+
+ private:
+  MainWindow* window_ = nullptr;
+  SoundPlayer sound_player_;
+};
+
+}  // namespace sorel

@@ -1,0 +1,66 @@
+#include "platform/testing/scripted_platform.h"
+
+#include "app/dispatch.h"
+#include "app/form1.h"
+
+namespace sorel {
+
+void ScriptedPlatform::PressKey(std::int16_t key_code) {
+  if (!window_loaded_) return;  // no window, no key events
+  DispatchToForm(*form_, [&] {
+    std::int16_t key = key_code;
+    std::int16_t shift = 0;
+    form_->Form_KeyDown(key, shift);
+  });
+}
+
+void ScriptedPlatform::CloseWindow() {
+  if (window_loaded_) DispatchToForm(*form_, [&] { UnloadWindow(); });
+}
+
+void ScriptedPlatform::SetLabelCaption(LabelId label, const std::string& text) {
+  labels_[label].caption = text;
+}
+
+void ScriptedPlatform::SetLabelVisible(LabelId label, bool visible) {
+  labels_[label].visible = visible;
+}
+
+void ScriptedPlatform::SetLabelEnabled(LabelId label, bool enabled) {
+  labels_[label].enabled = enabled;
+}
+
+void ScriptedPlatform::ShowMessage(const std::string& prompt, int style, const std::string& title) {
+  const std::size_t index = messages_.size();
+  messages_.push_back({prompt, style, title});
+  screen_at_messages_.push_back(std::to_string(pointer_) + "/" +
+                                (labels_[LabelId::kLabel1].enabled ? "on" : "off") + "/" +
+                                (labels_[LabelId::kLabel4].visible ? "shown" : "hidden"));
+  // A modal box runs its own loop; the window re-activates when it closes.
+  if (auto it = message_actions_.find(index); it != message_actions_.end()) it->second();
+  if (window_loaded_ && form_ != nullptr) DispatchToForm(*form_, [&] { form_->Form_Activate(); });
+}
+
+void ScriptedPlatform::ProcessPendingEvents() {
+  ++events_processed_;
+  std::deque<Action> batch;
+  batch.swap(pending_events_);
+  for (Action& action : batch) action();
+}
+
+void ScriptedPlatform::UnloadWindow() {
+  if (!window_loaded_) return;
+  window_loaded_ = false;
+  std::int16_t cancel = 0;
+  form_->Form_Unload(cancel);
+}
+
+void ScriptedPlatform::EndProgram(int exit_status) { throw ProgramEnded{exit_status}; }
+
+float ScriptedPlatform::SecondsSinceMidnight() {
+  const float reading = clock_[std::min(clock_next_, clock_.size() - 1)];
+  ++clock_next_;
+  return reading;
+}
+
+}  // namespace sorel

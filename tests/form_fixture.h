@@ -1,0 +1,54 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+
+#include "app/dispatch.h"
+#include "app/form1.h"
+#include "platform/testing/scripted_platform.h"
+#include "tests/temp_folder.h"
+
+namespace sorel::testing {
+
+// One program run against the scripted back end, with its test file in a temp folder.
+class FormFixture : public ::testing::Test {
+ protected:
+  FormFixture() : test_file_path_(folder_.File("temp.txt")), form_(platform_, test_file_path_) {
+    platform_.Attach(form_);
+    platform_.SetClock({100.0f, 115.0f});
+  }
+
+  // Load and first activation, as the back end delivers them; records how the program ended.
+  void StartProgram() {
+    Run([&] {
+      DispatchToForm(form_, [&] { form_.Form_Load(); });
+      DispatchToForm(form_, [&] { form_.Form_Activate(); });
+    });
+  }
+
+  template <typename Body>
+  void Run(Body&& body) {
+    try {
+      body();
+    } catch (const ProgramEnded& ended) {
+      exit_status_ = ended.exit_status;
+    }
+  }
+
+  void PressKey(std::int16_t key) {
+    Run([&] { platform_.PressKey(key); });
+  }
+
+  bool TestFileExists() const { return std::filesystem::exists(test_file_path_); }
+
+  TempFolder folder_;
+  std::string test_file_path_;
+  ScriptedPlatform platform_;
+  Form1 form_;
+  // Set when the program ended itself, as opposed to returning to its event loop.
+  std::optional<int> exit_status_;
+};
+
+}  // namespace sorel::testing
