@@ -65,4 +65,3 @@ class Form1 {
 };
 
 }  // namespace sorel
-

@@ -4,8 +4,7 @@
 
 namespace sorel {
 
-RunError::RunError(int number)
-    : std::runtime_error(ErrorDescription(number)), number_(number) {}
+RunError::RunError(int number) : std::runtime_error(ErrorDescription(number)), number_(number) {}
 
 std::string ErrorDescription(int number) {
   switch (number) {

@@ -1,5 +1,4 @@
 #include <array>
-
 #include <cstdlib>
 
 #include "app/form1.h"

@@ -22,23 +22,26 @@ std::string JoinLines(std::initializer_list<const char*> lines) {
 }  // namespace
 
 std::string StartMessage() {
-  return JoinLines({"音声テストファイルを作成します。",
-                    "テストファイルの作成が早いパソコンほど、ハードディスクの性能が高いパソコンです。",
-                    "標準の作成時間は、15秒程度です。"});
+  return JoinLines(
+      {"音声テストファイルを作成します。",
+       "テストファイルの作成が早いパソコンほど、ハードディスクの性能が高いパソコンです。",
+       "標準の作成時間は、15秒程度です。"});
 }
 
 std::string ResultMessage(float elapsed_seconds) {
-  const std::string second_line = "ファイル作成に" + ElapsedTimeText(elapsed_seconds) + "秒かかりました。";
+  const std::string second_line =
+      "ファイル作成に" + ElapsedTimeText(elapsed_seconds) + "秒かかりました。";
   return JoinLines({"音声テストファイルを作成しました。", second_line.c_str()});
 }
 
 std::string InstructionMessage() {
-  return JoinLines({"Sorelを実際に使った感じを体験してみましょう。",
-                    "下矢印キーを押すと、Sorelの音声でしゃべります。",
-                    "キーを押した後、すぐにしゃべるかどうか レスポンスを確認してください。",
-                    "２回目に同じ言葉をしゃべるときは、メモリにアクセスするため すぐにしゃべります。",
-                    "１回目と２回目の音声レスポンスの違いが少ないほど、高い性能のパソコンです。",
-                    "終了したいときはEscapeキーを押してください。"});
+  return JoinLines(
+      {"Sorelを実際に使った感じを体験してみましょう。",
+       "下矢印キーを押すと、Sorelの音声でしゃべります。",
+       "キーを押した後、すぐにしゃべるかどうか レスポンスを確認してください。",
+       "２回目に同じ言葉をしゃべるときは、メモリにアクセスするため すぐにしゃべります。",
+       "１回目と２回目の音声レスポンスの違いが少ないほど、高い性能のパソコンです。",
+       "終了したいときはEscapeキーを押してください。"});
 }
 
 std::string FailureMessage() {

@@ -98,9 +98,8 @@ TEST_F(DiskTest, RunsOnceAndDeletesAnEarlierFileFirst) {
 TEST_F(DiskTest, ProgressIsShownWhileTheFileIsCreated) {
   std::string during;
   platform_.QueueEvent([&] {
-    during = std::to_string(platform_.pointer()) + "/" +
-             platform_.label(LabelId::kLabel4).caption + "/" +
-             (platform_.label(LabelId::kLabel4).visible ? "shown" : "hidden") + "/" +
+    during = std::to_string(platform_.pointer()) + "/" + platform_.label(LabelId::kLabel4).caption +
+             "/" + (platform_.label(LabelId::kLabel4).visible ? "shown" : "hidden") + "/" +
              (platform_.label(LabelId::kLabel1).enabled ? "on" : "off");
   });
   StartProgram();
@@ -124,7 +123,8 @@ TEST_F(DiskTest, FileThatCannotBeCreatedEndsTheProgramWithTheFailureMessage) {
   const auto& messages = platform_.messages();
   ASSERT_EQ(messages.size(), 2u);
   EXPECT_EQ(messages[1].title, "エラーが発生しました");
-  EXPECT_EQ(messages[1].prompt, "音声テストファイルの作成に失敗しました。\rプログラムを終了します。");
+  EXPECT_EQ(messages[1].prompt,
+            "音声テストファイルの作成に失敗しました。\rプログラムを終了します。");
   EXPECT_EQ(messages[1].style, 64);
   // The screen stays as the failure left it.
   EXPECT_EQ(platform_.screen_at_messages()[1], "11/off/shown");
@@ -167,7 +167,6 @@ TEST_F(DiskTest, WindowClosedDuringAMessageStopsTheTest) {
   StartProgram();
   EXPECT_EQ(platform_.messages().size(), 1u);
   EXPECT_FALSE(TestFileExists());
-
 }
 
 // Exit clean-up: unload and terminate each close and delete, errors ignored.

@@ -10,9 +10,9 @@ TEST(ElapsedTimeText, RoundsToHundredthsHalvesToEvenInPlainForm) {
     float seconds;
     const char* text;
   } cases[] = {
-      {15.0f, "15"},       {12.5f, "12.5"},   {15.338f, "15.34"},  {0.125f, "0.12"},
-      {0.375f, "0.38"},    {0.004f, "0"},     {0.0f, "0"},         {1234.567f, "1234.57"},
-      {3.0999999f, "3.1"}, {0.01f, "0.01"},   {2.5f, "2.5"},       {0.005f, "0"},
+      {15.0f, "15"},       {12.5f, "12.5"}, {15.338f, "15.34"}, {0.125f, "0.12"},
+      {0.375f, "0.38"},    {0.004f, "0"},   {0.0f, "0"},        {1234.567f, "1234.57"},
+      {3.0999999f, "3.1"}, {0.01f, "0.01"}, {2.5f, "2.5"},      {0.005f, "0"},
   };
   for (const auto& c : cases) EXPECT_EQ(ElapsedTimeText(c.seconds), c.text) << c.seconds;
 }

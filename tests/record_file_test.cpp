@@ -1,3 +1,5 @@
+#include "disktest/record_file.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -5,7 +7,6 @@
 #include <fstream>
 
 #include "app/run_error.h"
-#include "disktest/record_file.h"
 #include "tests/temp_folder.h"
 
 namespace sorel::testing {

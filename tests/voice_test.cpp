@@ -165,9 +165,9 @@ TEST(AddYen, EndsInExactlyOneBackslash) {
 TEST(RecordNumber, RoundsHalfToEven) {
   const struct {
     std::int32_t entry, record;
-  } cases[] = {{256, 0},       {257, 1},     {768, 2},         {1280, 2},       {1281, 3},
-               {511, 1},       {512, 1},     {178872, 349},    {180078, 352},   {5784832, 11298},
-               {12571, 25},    {677128, 1323}, {677141, 1323}, {363005596, 708995}};
+  } cases[] = {{256, 0},    {257, 1},       {768, 2},       {1280, 2},          {1281, 3},
+               {511, 1},    {512, 1},       {178872, 349},  {180078, 352},      {5784832, 11298},
+               {12571, 25}, {677128, 1323}, {677141, 1323}, {363005596, 708995}};
   for (const auto& c : cases) EXPECT_EQ(RecordNumberOf(c.entry), c.record) << c.entry;
 }
 

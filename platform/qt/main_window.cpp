@@ -54,6 +54,10 @@ QString WithPlainLineBreaks(const std::string& text) {
 }
 
 MainWindow::MainWindow(Form1& form) : form_(form) {
+  // A fixed frame: no maximise button on a window that cannot be resized.
+  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                 Qt::MSWindowsFixedSizeDialogHint);
   setWindowTitle(QString::fromUtf8(kWindowCaption));
   QIcon icon;
   for (int size : {16, 24, 32, 48}) icon.addFile(QString(":/icon/%1.png").arg(size));

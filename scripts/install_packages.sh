@@ -1,0 +1,29 @@
+#!/bin/bash
+# Installs the Debian packages one purpose needs: run (build and start the program) or
+# test (everything the test suite uses). Calls sudo only when not root.
+set -euo pipefail
+
+run_packages=(cmake g++ make qt6-base-dev qt6-multimedia-dev libgtest-dev fonts-ipafont-gothic)
+test_packages=("${run_packages[@]}" googletest xvfb xauth xdotool x11-utils x11-xserver-utils
+  openbox dbus-x11 at-spi2-core python3-pyatspi gir1.2-atspi-2.0 pulseaudio pulseaudio-utils
+  sox imagemagick g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine64 wine locales zip)
+
+case "${1:-}" in
+  run) wanted=("${run_packages[@]}") ;;
+  test) wanted=("${test_packages[@]}") ;;
+  *) echo "usage: $0 run|test" >&2; exit 2 ;;
+esac
+
+missing=()
+for package in "${wanted[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||
+    missing+=("$package")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+as_root=()
+[[ $(id -u) -ne 0 ]] && as_root=(sudo)
+echo "Installing: ${missing[*]}"
+"${as_root[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends \
+  "${missing[@]}"
