@@ -1,0 +1,95 @@
+#include "bench/scratch_files.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+#include <stdexcept>
+#include <vector>
+
+namespace sorel::bench {
+namespace {
+
+// Fixed storage: the signal handler may only touch what needs no allocation.
+constexpr std::size_t kMaxPath = 512;
+char g_program_file[kMaxPath];
+char g_dd_file[kMaxPath];
+volatile std::sig_atomic_t g_writer_pid = 0;
+
+void RemoveAndDie(int signal_number) {
+  if (const pid_t writer = g_writer_pid; writer > 0) {
+    ::kill(writer, SIGKILL);
+    ::waitpid(writer, nullptr, 0);
+  }
+  ::unlink(g_program_file);
+  ::unlink(g_dd_file);
+  std::signal(signal_number, SIG_DFL);
+  std::raise(signal_number);
+}
+
+void CopyPath(char* to, const std::string& from) {
+  if (from.size() >= kMaxPath) throw std::runtime_error("scratch path too long: " + from);
+  std::memcpy(to, from.c_str(), from.size() + 1);
+}
+
+}  // namespace
+
+ScratchFiles::ScratchFiles(const std::string& prefix)
+    : program_file_(prefix + "-program.dat"), dd_file_(prefix + "-dd.dat") {
+  CopyPath(g_program_file, program_file_);
+  CopyPath(g_dd_file, dd_file_);
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal_number, RemoveAndDie);
+  RemoveAll();
+}
+
+void ScratchFiles::SetWriterProcess(int pid) { g_writer_pid = pid; }
+
+ScratchFiles::~ScratchFiles() { RemoveAll(); }
+
+void ScratchFiles::RemoveAll() const noexcept {
+  ::unlink(program_file_.c_str());
+  ::unlink(dd_file_.c_str());
+}
+
+std::int64_t FreeBytesNear(const std::string& path) {
+  const std::string folder = path.substr(0, path.find_last_of('/') + 1);
+  struct statvfs info {};
+  if (::statvfs(folder.empty() ? "." : folder.c_str(), &info) != 0) {
+    throw std::runtime_error("statvfs failed for " + folder);
+  }
+  return static_cast<std::int64_t>(info.f_bavail) * static_cast<std::int64_t>(info.f_frsize);
+}
+
+FileFacts FactsOf(const std::string& path) {
+  FileFacts facts;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return facts;
+  facts.exists = true;
+  struct stat info {};
+  if (::fstat(fd, &info) == 0) {
+    facts.size = info.st_size;
+    facts.allocated = static_cast<std::int64_t>(info.st_blocks) * 512;
+  }
+  const std::int64_t page = ::sysconf(_SC_PAGESIZE);
+  facts.pages = (facts.size + page - 1) / page;
+  if (facts.size > 0) {
+    // A mapping only to ask which pages are cached; it touches none of them.
+    void* map = ::mmap(nullptr, static_cast<std::size_t>(facts.size), PROT_READ, MAP_SHARED, fd, 0);
+    if (map != MAP_FAILED) {
+      std::vector<unsigned char> resident(static_cast<std::size_t>(facts.pages));
+      if (::mincore(map, static_cast<std::size_t>(facts.size), resident.data()) == 0) {
+        for (unsigned char flags : resident) facts.resident_pages += flags & 1;
+      }
+      ::munmap(map, static_cast<std::size_t>(facts.size));
+    }
+  }
+  ::close(fd);
+  return facts;
+}
+
+}  // namespace sorel::bench
