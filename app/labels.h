@@ -10,14 +10,14 @@ inline constexpr char kWindowCaption[] = "Sorel動作確認";
 inline constexpr int kClientWidth = 524;
 inline constexpr int kClientHeight = 152;
 
-struct LabelSpec {
+struct LabelLayout {
   LabelId id;
   int left, top, width, height;
   bool visible_at_start;
   const char* caption;  // lines end in CR LF
 };
 
-inline constexpr LabelSpec kLabels[] = {
+inline constexpr LabelLayout kLabels[] = {
     {LabelId::kLabel1, 8, 8, 505, 89, true,
      "Orvaneの案内へ ようこそ\r\n"
      "Orvaneは、Windowsの操作を 音声で案内するソフトです。\r\n"

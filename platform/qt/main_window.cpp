@@ -69,14 +69,14 @@ MainWindow::MainWindow(Form1& form) : form_(form) {
   setCentralWidget(client);
   setFixedSize(kClientWidth, kClientHeight);
 
-  for (const LabelSpec& spec : kLabels) {
-    auto* label = new QLabel(WithPlainLineBreaks(spec.caption), client);
-    label->setGeometry(spec.left, spec.top, spec.width, spec.height);
+  for (const LabelLayout& placement : kLabels) {
+    auto* label = new QLabel(WithPlainLineBreaks(placement.caption), client);
+    label->setGeometry(placement.left, placement.top, placement.width, placement.height);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label->setTextFormat(Qt::PlainText);
     label->setFocusPolicy(Qt::NoFocus);
-    label->setVisible(spec.visible_at_start);
-    labels_[spec.id] = label;
+    label->setVisible(placement.visible_at_start);
+    labels_[placement.id] = label;
   }
   QLabel* welcome = labels_.at(LabelId::kLabel1);
   welcome->setFont(JapaneseFont(kWelcomeFontPoints));

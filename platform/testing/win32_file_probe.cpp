@@ -1,0 +1,31 @@
+#include "platform/testing/win32_file_probe.h"
+
+#include <windows.h>
+
+#include "platform/win32/text.h"
+
+namespace sorel::testing {
+
+std::int64_t AllocatedBytes(const std::string& path) {
+  const HANDLE file = CreateFileW(Utf16FromUtf8(path).c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return -1;
+  FILE_STANDARD_INFO info{};
+  const bool known = GetFileInformationByHandleEx(file, FileStandardInfo, &info, sizeof info);
+  CloseHandle(file);
+  return known ? info.AllocationSize.QuadPart : -1;
+}
+
+ForeignHandle::ForeignHandle(const std::string& path, Sharing sharing)
+    : handle_(CreateFileW(Utf16FromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                          sharing == Sharing::kNone ? 0 : FILE_SHARE_READ | FILE_SHARE_WRITE,
+                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+
+ForeignHandle::~ForeignHandle() {
+  if (is_open()) CloseHandle(handle_);
+}
+
+bool ForeignHandle::is_open() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+}  // namespace sorel::testing

@@ -1,0 +1,185 @@
+#include "platform/win32/main_window.h"
+
+#include "app/dispatch.h"
+#include "app/labels.h"
+#include "platform/win32/resource_ids.h"
+#include "platform/win32/text.h"
+
+namespace sorel {
+namespace {
+
+constexpr wchar_t kClassName[] = L"Sorel動作確認";
+// A fixed single frame: no sizing border and no maximise box.
+constexpr DWORD kFrameStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+// Form_Activate runs after WM_ACTIVATE has returned: the disk test opens modal loops.
+constexpr UINT kRunActivate = WM_APP + 1;
+// The window's own font, for the labels without one of their own.
+constexpr int kWindowFontPoints = 9;
+
+std::int16_t ShiftState() {
+  return static_cast<std::int16_t>((GetKeyState(VK_SHIFT) < 0 ? 1 : 0) |
+                                   (GetKeyState(VK_CONTROL) < 0 ? 2 : 0) |
+                                   (GetKeyState(VK_MENU) < 0 ? 4 : 0));
+}
+
+HFONT JapaneseFont(int points, int dpi) {
+  return CreateFontW(-MulDiv(points, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                     SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                     DEFAULT_PITCH | FF_DONTCARE, Utf16FromUtf8(kWelcomeFontFamily).c_str());
+}
+
+HICON ProgramIcon(HINSTANCE instance, int width_metric, int height_metric) {
+  return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(SORELCHECK_ICON), IMAGE_ICON,
+                                       GetSystemMetrics(width_metric),
+                                       GetSystemMetrics(height_metric), LR_SHARED));
+}
+
+int ScreenDpi() {
+  HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  return dpi;
+}
+
+}  // namespace
+
+MainWindow::~MainWindow() {
+  if (IsWindow(window_)) DestroyWindow(window_);
+  DeleteObject(welcome_font_);
+  DeleteObject(window_font_);
+}
+
+bool MainWindow::Create(HINSTANCE instance) {
+  // The layout is in pixels at 96 dpi; the manifest declares that we scale it ourselves.
+  dpi_ = ScreenDpi();
+  auto scaled = [this](int pixels) { return MulDiv(pixels, dpi_, USER_DEFAULT_SCREEN_DPI); };
+
+  WNDCLASSEXW window_class{};
+  window_class.cbSize = sizeof window_class;
+  window_class.lpfnWndProc = WindowProcedure;
+  window_class.hInstance = instance;
+  window_class.hIcon = ProgramIcon(instance, SM_CXICON, SM_CYICON);
+  window_class.hIconSm = ProgramIcon(instance, SM_CXSMICON, SM_CYSMICON);
+  window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  window_class.lpszClassName = kClassName;
+  if (RegisterClassExW(&window_class) == 0) return false;
+
+  RECT frame{0, 0, scaled(kClientWidth), scaled(kClientHeight)};
+  AdjustWindowRectEx(&frame, kFrameStyle, FALSE, 0);
+  CreateWindowExW(0, kClassName, Utf16FromUtf8(kWindowCaption).c_str(), kFrameStyle, CW_USEDEFAULT,
+                  CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top, nullptr,
+                  nullptr, instance, this);
+  if (window_ == nullptr) return false;
+  SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(window_class.hIcon));
+  SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(window_class.hIconSm));
+
+  welcome_font_ = JapaneseFont(kWelcomeFontPoints, dpi_);
+  window_font_ = JapaneseFont(kWindowFontPoints, dpi_);
+  for (const LabelLayout& entry : kLabels) {
+    const bool welcome = entry.id == LabelId::kLabel1;
+    // The welcome text breaks at its own line ends; the one-line labels never wrap.
+    DWORD style = WS_CHILD | SS_NOPREFIX | (welcome ? SS_LEFT : SS_LEFTNOWORDWRAP);
+    if (entry.visible_at_start) style |= WS_VISIBLE;
+    HWND label = CreateWindowExW(
+        0, L"STATIC", Utf16FromUtf8(entry.caption).c_str(), style, scaled(entry.left),
+        scaled(entry.top), scaled(entry.width), scaled(entry.height), window_,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(entry.id)), instance, nullptr);
+    SendMessageW(label, WM_SETFONT,
+                 reinterpret_cast<WPARAM>(welcome ? welcome_font_ : window_font_), FALSE);
+    labels_[entry.id] = label;
+  }
+  return true;
+}
+
+void MainWindow::Show() {
+  ShowWindow(window_, SW_SHOWDEFAULT);
+  UpdateWindow(window_);
+  // Becoming the active window is what starts the disk test.
+  SetForegroundWindow(window_);
+}
+
+void MainWindow::SetBusyPointer(bool busy) {
+  busy_ = busy;
+  // WM_SETCURSOR comes only when the mouse moves: change a pointer that is over us now.
+  POINT at{};
+  if (!GetCursorPos(&at)) return;
+  HWND under = WindowFromPoint(at);
+  if (under == window_ || GetParent(under) == window_) {
+    SetCursor(LoadCursorW(nullptr, busy ? IDC_WAIT : IDC_ARROW));
+  }
+}
+
+void MainWindow::Unload() {
+  if (unloaded_) return;
+  unloaded_ = true;
+  std::int16_t cancel = 0;
+  DispatchToForm(form_, [&] { form_.Form_Unload(cancel); });
+  // Also takes down a message box that the window owns, ending its modal loop.
+  DestroyWindow(window_);
+}
+
+void MainWindow::OnKeyDown(WPARAM virtual_key) {
+  if (unloaded_) return;
+  std::int16_t key_code = static_cast<std::int16_t>(virtual_key);
+  std::int16_t shift = ShiftState();
+  DispatchToForm(form_, [&] { form_.Form_KeyDown(key_code, shift); });
+}
+
+LRESULT CALLBACK MainWindow::WindowProcedure(HWND window, UINT message, WPARAM wparam,
+                                             LPARAM lparam) {
+  if (message == WM_NCCREATE) {
+    auto* self = static_cast<MainWindow*>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams);
+    self->window_ = window;
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+  }
+  auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (self == nullptr) return DefWindowProcW(window, message, wparam, lparam);
+  return self->HandleMessage(message, wparam, lparam);
+}
+
+// noexcept: an exception must never unwind through the system's frames. Every handler of the
+// form runs inside DispatchToForm, which answers its errors.
+LRESULT MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) noexcept {
+  switch (message) {
+    case WM_ACTIVATE:
+      if (LOWORD(wparam) != WA_INACTIVE && !unloaded_) PostMessageW(window_, kRunActivate, 0, 0);
+      break;  // the default sets the keyboard focus to the window itself
+    case kRunActivate:
+      if (!unloaded_) DispatchToForm(form_, [this] { form_.Form_Activate(); });
+      return 0;
+    case WM_KEYDOWN:
+      OnKeyDown(wparam);
+      return 0;
+    case WM_SYSKEYDOWN:
+      // Alt combinations reach the form too; Alt+F4 and the system menu still work.
+      OnKeyDown(wparam);
+      if (unloaded_) return 0;
+      break;
+    case WM_CTLCOLORSTATIC:
+      if (GetDlgCtrlID(reinterpret_cast<HWND>(lparam)) == static_cast<int>(LabelId::kLabel1)) {
+        SetBkColor(reinterpret_cast<HDC>(wparam), GetSysColor(COLOR_WINDOW));
+        return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+      }
+      break;
+    case WM_SETCURSOR:
+      if (busy_ && LOWORD(lparam) == HTCLIENT) {
+        SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+        return TRUE;
+      }
+      break;
+    case WM_CLOSE:
+      Unload();
+      return 0;
+    case WM_ENDSESSION:
+      // The session ends the process after this returns: clean up as a close would.
+      if (wparam) Unload();
+      return 0;
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+  }
+  return DefWindowProcW(window_, message, wparam, lparam);
+}
+
+}  // namespace sorel

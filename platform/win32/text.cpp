@@ -1,0 +1,35 @@
+#include "platform/win32/text.h"
+
+#include <windows.h>
+
+namespace sorel {
+namespace {
+
+std::string NarrowFromUtf16(UINT code_page, std::wstring_view text) {
+  if (text.empty()) return {};
+  const int size = static_cast<int>(text.size());
+  const int length =
+      WideCharToMultiByte(code_page, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+  std::string narrow(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(code_page, 0, text.data(), size, narrow.data(), length, nullptr, nullptr);
+  return narrow;
+}
+
+}  // namespace
+
+std::wstring Utf16FromUtf8(std::string_view text) {
+  if (text.empty()) return {};
+  const int size = static_cast<int>(text.size());
+  const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), length);
+  return wide;
+}
+
+std::string Utf8FromUtf16(std::wstring_view text) { return NarrowFromUtf16(CP_UTF8, text); }
+
+std::string AnsiFromUtf8(std::string_view text) {
+  return NarrowFromUtf16(CP_ACP, Utf16FromUtf8(text));
+}
+
+}  // namespace sorel

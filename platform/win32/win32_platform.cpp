@@ -1,0 +1,79 @@
+#include "platform/win32/win32_platform.h"
+
+#include <mmsystem.h>
+
+#include "platform/win32/text.h"
+
+namespace sorel {
+
+void Win32Platform::SetLabelCaption(LabelId label, const std::string& text) {
+  SetWindowTextW(window_->label(label), Utf16FromUtf8(text).c_str());
+}
+
+void Win32Platform::SetLabelVisible(LabelId label, bool visible) {
+  ShowWindow(window_->label(label), visible ? SW_SHOWNA : SW_HIDE);
+}
+
+void Win32Platform::SetLabelEnabled(LabelId label, bool enabled) {
+  EnableWindow(window_->label(label), enabled ? TRUE : FALSE);
+}
+
+void Win32Platform::SetMousePointer(int pointer_code) {
+  window_->SetBusyPointer(pointer_code == kPointerBusy);
+}
+
+void Win32Platform::ShowMessage(const std::string& prompt, int style, const std::string& title) {
+  // Owned by the window, so closing the window also ends the box; a box after the window is
+  // gone (an error report) stands alone.
+  HWND owner = window_->unloaded() ? nullptr : window_->handle();
+  MessageBoxW(owner, Utf16FromUtf8(prompt).c_str(), Utf16FromUtf8(title).c_str(),
+              static_cast<UINT>(style));
+}
+
+void Win32Platform::ProcessPendingEvents() {
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
+      // Belongs to the main loop further out.
+      PostQuitMessage(static_cast<int>(message.wParam));
+      return;
+    }
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+}
+
+void Win32Platform::UnloadWindow() { window_->Unload(); }
+
+void Win32Platform::EndProgram(int exit_status) { ExitProcess(static_cast<UINT>(exit_status)); }
+
+float Win32Platform::SecondsSinceMidnight() {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  const int whole_seconds = now.wHour * 3600 + now.wMinute * 60 + now.wSecond;
+  return static_cast<float>(whole_seconds + now.wMilliseconds / 1000.0);
+}
+
+std::string Win32Platform::ProgramFolder() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length < path.size()) {
+      path.resize(length);
+      break;
+    }
+    path.resize(path.size() * 2);
+  }
+  const std::size_t last_separator = path.find_last_of(L'\\');
+  if (last_separator == std::wstring::npos) return {};
+  // A drive's root keeps its backslash ("D:\"), any other folder loses it ("D:\Check").
+  const bool drive_root = last_separator > 0 && path[last_separator - 1] == L':';
+  path.resize(drive_root ? last_separator + 1 : last_separator);
+  return Utf8FromUtf16(path);
+}
+
+void Win32Platform::StartSound(const std::string& path) {
+  sndPlaySoundA(AnsiFromUtf8(path).c_str(), SND_ASYNC);
+}
+
+}  // namespace sorel

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "platform/platform.h"
+#include "platform/win32/main_window.h"
+
+namespace sorel {
+
+class Win32Platform : public Platform {
+ public:
+  void Attach(MainWindow& window) { window_ = &window; }
+
+  void SetLabelCaption(LabelId label, const std::string& text) override;
+  void SetLabelVisible(LabelId label, bool visible) override;
+  void SetLabelEnabled(LabelId label, bool enabled) override;
+  void SetMousePointer(int pointer_code) override;
+  void ShowMessage(const std::string& prompt, int style, const std::string& title) override;
+  void ProcessPendingEvents() override;
+  void UnloadWindow() override;
+  [[noreturn]] void EndProgram(int exit_status) override;
+  float SecondsSinceMidnight() override;
+  std::string ProgramFolder() override;
+  void StartSound(const std::string& path) override;
+
+ private:
+  MainWindow* window_ = nullptr;
+};
+
+}  // namespace sorel

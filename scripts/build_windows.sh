@@ -1,0 +1,61 @@
+#!/bin/bash
+# Cross-builds the Windows program with mingw-w64: build-win/SorelCheck.exe, checked to be a
+# GUI program that imports only system DLLs, and dist/SorelCheck-win64.zip holding it with
+# the five samples, ready to hand to a user. --with-tests also builds the unit tests and the
+# end-to-end driver (scripts/test_windows.sh runs them).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+with_tests=OFF
+case "${1:-}" in
+  "") ;;
+  --with-tests) with_tests=ON ;;
+  *) echo "usage: $0 [--with-tests]" >&2; exit 2 ;;
+esac
+
+packages=(cmake make g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
+[[ $with_tests == ON ]] && packages+=(googletest)
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||
+    missing+=("$package")
+done
+if [[ ${#missing[@]} -gt 0 ]]; then
+  as_root=()
+  [[ $(id -u) -ne 0 ]] && as_root=(sudo)
+  echo "Installing: ${missing[*]}"
+  "${as_root[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}"
+fi
+
+cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+  -DCMAKE_BUILD_TYPE=Release -DSORELCHECK_TESTS="$with_tests" >/dev/null
+if [[ $with_tests == ON ]]; then
+  cmake --build build-win -j"$(nproc)"
+else
+  cmake --build build-win -j"$(nproc)" --target SorelCheck
+fi
+
+exe=build-win/SorelCheck.exe
+headers=$(x86_64-w64-mingw32-objdump -p "$exe")
+if ! grep -Eq 'Subsystem[[:space:]]+0*2[[:space:]]+\(Windows GUI\)' <<<"$headers"; then
+  echo "$exe is not a GUI-subsystem program" >&2
+  exit 1
+fi
+# Anything else would have to be shipped beside the exe.
+system_dlls=" kernel32.dll user32.dll gdi32.dll winmm.dll msvcrt.dll comctl32.dll advapi32.dll "
+imports=$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$headers")
+for dll in $imports; do
+  if [[ $system_dlls != *" ${dll,,} "* ]]; then
+    echo "$exe imports $dll, which Windows does not provide" >&2
+    exit 1
+  fi
+done
+
+package=SorelCheck-win64
+rm -rf "dist/$package" "dist/$package.zip"
+mkdir -p "dist/$package"
+cp "$exe" assets/samples/a[1-5].wav "dist/$package/"
+(cd dist && cmake -E tar cf "$package.zip" --format=zip "$package")
+echo "Built $exe (imports: $(echo $imports)) and dist/$package.zip"
