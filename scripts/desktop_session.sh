@@ -13,26 +13,54 @@ if [[ "${1:-}" != "--inside-bus" ]]; then
   chmod 700 "$XDG_RUNTIME_DIR"
   export LANG=C.UTF-8 LC_ALL=C.UTF-8
 
-  display_number=90
-  while [[ -e /tmp/.X11-unix/X$display_number || -e /tmp/.X$display_number-lock ]]; do
-    display_number=$((display_number + 1))
-  done
-  export DISPLAY=":$display_number"
-  Xvfb "$DISPLAY" -screen 0 1280x800x24 -nolisten tcp >"$session_dir/xvfb.log" 2>&1 &
-  xvfb_pid=$!
+  running() {
+    local state
+    state=$(ps -o stat= -p "$1" 2>/dev/null) && [[ $state != Z* ]]
+  }
+  xvfb_pid=
   stop_all() {
-    kill "$xvfb_pid" 2>/dev/null || true
-    wait "$xvfb_pid" 2>/dev/null || true
+    if [[ -n "$xvfb_pid" ]]; then
+      kill "$xvfb_pid" 2>/dev/null || true
+      wait "$xvfb_pid" 2>/dev/null || true
+    fi
     rm -rf "$session_dir"
   }
   trap stop_all EXIT
-  for _ in $(seq 100); do
-    xdpyinfo >/dev/null 2>&1 && break
-    sleep 0.1
+
+  # Another session may take the same free-looking display number at the same moment: its
+  # server then wins and ours exits, so try the next number. The display is ours only once
+  # its lock file names our server.
+  display_number=90
+  for _ in $(seq 20); do
+    while [[ -e /tmp/.X11-unix/X$display_number || -e /tmp/.X$display_number-lock ]]; do
+      display_number=$((display_number + 1))
+    done
+    export DISPLAY=":$display_number"
+    # -noreset: the server would otherwise reset when the probe below disconnects, and a
+    # client connecting during that reset (openbox, next) is turned away.
+    Xvfb "$DISPLAY" -screen 0 1280x800x24 -nolisten tcp -noreset >"$session_dir/xvfb.log" 2>&1 &
+    xvfb_pid=$!
+    for _ in $(seq 100); do
+      running "$xvfb_pid" || break
+      if [[ "$(tr -d ' \n' 2>/dev/null <"/tmp/.X$display_number-lock")" == "$xvfb_pid" ]] &&
+        xdpyinfo >/dev/null 2>&1; then
+        break 2
+      fi
+      sleep 0.1
+    done
+    kill "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
+    xvfb_pid=
+    display_number=$((display_number + 1))
   done
+  if [[ -z "$xvfb_pid" ]]; then
+    echo "desktop_session.sh: could not start Xvfb:" >&2
+    cat "$session_dir/xvfb.log" >&2
+    exit 1
+  fi
 
   status=0
-  dbus-run-session -- "$0" --inside-bus "$@" || status=$?
+  dbus-run-session -- bash "$0" --inside-bus "$@" || status=$?
   exit "$status"
 fi
 shift
@@ -54,10 +82,23 @@ stop_inside() {
 }
 trap stop_inside EXIT
 
-for _ in $(seq 100); do
-  pactl info >/dev/null 2>&1 && break
-  sleep 0.1
-done
+# Both must be up before the command runs: a window mapped before the window manager manages
+# it, or a sound played before the sink exists, would make the first test differ from the rest.
+# A busy machine (other builds, Wine) can take many seconds here.
+wait_for() {
+  local what=$1 log=$2
+  shift 2
+  for _ in $(seq 300); do
+    "$@" >/dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+  echo "desktop_session.sh: $what did not come up in 30 s; its log:" >&2
+  cat "$log" >&2
+  return 1
+}
+wait_for "openbox" "$SORELCHECK_SESSION_DIR/openbox.log" \
+  sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"'
+wait_for "PulseAudio" "$pulse_dir/log" pactl info
 export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 NO_AT_BRIDGE=0
 
 status=0
