@@ -1,8 +1,10 @@
 #include "platform/qt/qt_platform.h"
 
 #include <QCoreApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QTime>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -46,8 +48,17 @@ void QtPlatform::SetMousePointer(int pointer_code) {
 
 void QtPlatform::ShowMessage(const std::string& prompt, int style, const std::string& title) {
   QWidget* owner = window_->unloaded() ? nullptr : window_;
-  QMessageBox box(IconForStyle(style), QString::fromStdString(title), WithPlainLineBreaks(prompt),
-                  QMessageBox::Ok, owner);
+  const QString text = WithPlainLineBreaks(prompt);
+  QMessageBox box(IconForStyle(style), QString::fromStdString(title), text, QMessageBox::Ok, owner);
+  // Qt wraps anything wider than 500 px, which breaks Japanese lines mid-word: keep each line
+  // whole, as the lines were written.
+  if (auto* label = box.findChild<QLabel*>("qt_msgbox_label")) {
+    int widest = 0;
+    for (const QString& line : text.split('\n')) {
+      widest = std::max(widest, label->fontMetrics().horizontalAdvance(line));
+    }
+    label->setMinimumWidth(widest + 2);
+  }
   box.exec();
   // Without a window manager the focus would stay on the root window after the box closes.
   if (!window_->unloaded()) window_->activateWindow();
