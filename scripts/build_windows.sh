@@ -13,20 +13,10 @@ case "${1:-}" in
   *) echo "usage: $0 [--with-tests]" >&2; exit 2 ;;
 esac
 
-packages=(cmake make g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
-[[ $with_tests == ON ]] && packages+=(googletest)
-missing=()
-for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||
-    missing+=("$package")
-done
-if [[ ${#missing[@]} -gt 0 ]]; then
-  as_root=()
-  [[ $(id -u) -ne 0 ]] && as_root=(sudo)
-  echo "Installing: ${missing[*]}"
-  "${as_root[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends \
-    "${missing[@]}"
+if [[ $with_tests == ON ]]; then
+  scripts/install_packages.sh windows-test
+else
+  scripts/install_packages.sh windows
 fi
 
 cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \

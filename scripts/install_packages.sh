@@ -1,17 +1,26 @@
 #!/bin/bash
-# Installs the Debian packages one purpose needs: run (build and start the program) or
-# test (everything the test suite uses). Calls sudo only when not root.
+# Installs the Debian packages one purpose needs: run (build and start the program), windows
+# (cross-build the Windows program), windows-test (that and its tests under Wine) or test
+# (everything the test suite uses). Calls sudo only when not root.
 set -euo pipefail
 
 run_packages=(cmake g++ make qt6-base-dev qt6-multimedia-dev libgtest-dev fonts-ipafont-gothic)
 test_packages=("${run_packages[@]}" googletest xvfb xauth xdotool x11-utils x11-xserver-utils
   openbox dbus-x11 at-spi2-core python3-pyatspi gir1.2-atspi-2.0 pulseaudio pulseaudio-utils
-  sox imagemagick g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine64 wine locales zip)
+  sox imagemagick)
+
+windows_packages=(cmake make g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
+  binutils-mingw-w64-x86-64)
+windows_test_packages=("${windows_packages[@]}" googletest wine wine64 locales python3 util-linux
+  xvfb xauth x11-utils xdotool openbox dbus-x11 pulseaudio pulseaudio-utils)
+test_packages+=("${windows_test_packages[@]}")
 
 case "${1:-}" in
   run) wanted=("${run_packages[@]}") ;;
   test) wanted=("${test_packages[@]}") ;;
-  *) echo "usage: $0 run|test" >&2; exit 2 ;;
+  windows) wanted=("${windows_packages[@]}") ;;
+  windows-test) wanted=("${windows_test_packages[@]}") ;;
+  *) echo "usage: $0 run|test|windows|windows-test" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -5,21 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(wine wine64 locales python3 util-linux xvfb xauth x11-utils xdotool openbox dbus-x11
-  pulseaudio pulseaudio-utils)
-missing=()
-for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||
-    missing+=("$package")
-done
-if [[ ${#missing[@]} -gt 0 ]]; then
-  as_root=()
-  [[ $(id -u) -ne 0 ]] && as_root=(sudo)
-  echo "Installing: ${missing[*]}"
-  "${as_root[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends \
-    "${missing[@]}"
-fi
+scripts/install_packages.sh windows-test
 
 if [[ -z "${DISPLAY:-}" ]]; then
   exec scripts/desktop_session.sh "$0" "$@"

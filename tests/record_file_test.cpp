@@ -7,24 +7,11 @@
 #include <fstream>
 
 #include "app/run_error.h"
+#include "tests/file_helpers.h"
 #include "tests/temp_folder.h"
 
 namespace sorel::testing {
 namespace {
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
-int ErrorOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const RunError& error) {
-    return error.number();
-  }
-  return 0;
-}
 
 TEST(RecordFile, ExtendingWriteKeepsExistingBytesAndPadsTheRecord) {
   TempFolder folder;

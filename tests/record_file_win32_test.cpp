@@ -8,25 +8,12 @@
 #include "disktest/record_file.h"
 #include "platform/testing/win32_file_probe.h"
 #include "platform/win32/win32_errors.h"
+#include "tests/file_helpers.h"
 #include "tests/form_fixture.h"
 #include "tests/temp_folder.h"
 
 namespace sorel::testing {
 namespace {
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
-int ErrorOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const RunError& error) {
-    return error.number();
-  }
-  return 0;
-}
 
 void MakeFile(const std::string& path, std::size_t size) {
   std::ofstream(path, std::ios::binary) << std::string(size, 'e');
