@@ -79,10 +79,14 @@ class ProgramTestCase(unittest.TestCase):
 
         self.shots = desktop.Screenshots(os.environ.get("SORELCHECK_SCREENSHOT_DIR"),
                                          type(self).__name__)
-        self.program = desktop.Program(BINARY, os.path.join(self.work_dir, "program.log"))
+        self.program = desktop.Program(self.program_binary(),
+                                       os.path.join(self.work_dir, "program.log"))
         self.addCleanup(self.show_program_log_on_failure)
         self.addCleanup(self.program.stop)
         self.program.attach()
+
+    def program_binary(self):
+        return BINARY
 
     def prepare_test_file_path(self):
         if os.path.isdir(self.desktop.TEST_FILE):
@@ -377,6 +381,30 @@ class TerminationSignalTest(ProgramTestCase):
         status = self.program.wait_exit(5)
         self.assertEqual(status, 0, "SIGTERM ends the program through its normal unload")
         self.assertFalse(os.path.lexists(self.desktop.TEST_FILE), "test file left after SIGTERM")
+
+
+class MissingSamplesTest(ProgramTestCase):
+    """No samples beside the program: keys still replay their reads, silently, and nothing hangs."""
+
+    def program_binary(self):
+        alone = os.path.join(self.work_dir, "SorelCheck")
+        shutil.copy2(BINARY, alone)
+        return alone
+
+    def test_keys_without_samples(self):
+        self.run_disk_test()
+        self.wait_ready_for_keys()
+        before = self.program.read_calls()
+        # a1, then a5 (Up wraps to the last), then a1 again.
+        for key in ("Down", "Up", "Down"):
+            self.program.key(key)
+        replay_reads = 126 + 198 + 126
+        self.desktop.wait_until("the three replays",
+                                lambda: self.program.read_calls() - before >= replay_reads, 10)
+        self.assertIsNotNone(self.program.frame(), "the window still answers the screen reader")
+        self.assertEqual(self.desktop.sink_inputs_of(self.program.pid), [],
+                         "a stream although no sample exists")
+        self.escape_and_check_exit()
 
 
 def main():
