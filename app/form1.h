@@ -52,6 +52,7 @@ class Form1 {
   void RunDiskTest();
   [[noreturn]] void FailDiskTest();
   void CloseAndRemoveTestFile() noexcept;
+  void ProcessPendingEventsIgnoringErrors();
   void VoiceStep(std::int16_t key_code);
   const std::optional<std::vector<std::int32_t>>* TraceFor(int number) const;
 

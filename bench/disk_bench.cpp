@@ -61,7 +61,7 @@ void ProgramRound(const std::string& path, DiskRound& round) {
     throw std::runtime_error("the disk test did not run to its result message");
   }
   round.program_seconds = SecondsBetween(readings[0], readings[1]);
-  round.message_figure = FigureOfResultMessage(platform.messages()[1]);
+  round.message_figure = FigureOfResultMessage(platform.messages()[1].prompt);
   round.after_test = FactsOf(path);
   round.cold_a4_ms = PressForA4(form, platform, round.a4_reads);
   std::int64_t repeat_reads = 0;

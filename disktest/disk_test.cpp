@@ -28,10 +28,7 @@ void Form1::RunDiskTest() {
   platform_.SetLabelVisible(LabelId::kLabel4, true);
   DeleteFileIgnoringErrors(test_file_path_);
   // Gets the pointer and progress label drawn before the write blocks the thread.
-  try {
-    platform_.ProcessPendingEvents();
-  } catch (const RunError&) {
-  }
+  ProcessPendingEventsIgnoringErrors();
   // Closed meanwhile: the window is gone, so nothing must be created any more.
   if (unloaded_) return;
 

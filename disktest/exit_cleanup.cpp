@@ -5,25 +5,25 @@ namespace sorel {
 
 void Form1::Form_Unload(std::int16_t& /*Cancel*/) {
   unloaded_ = true;
-  pending_presses_.clear();
   CloseAndRemoveTestFile();
-  try {
-    platform_.ProcessPendingEvents();
-  } catch (const RunError&) {
-  }
+  ProcessPendingEventsIgnoringErrors();
 }
 
 void Form1::Form_Terminate() {
   CloseAndRemoveTestFile();
-  try {
-    platform_.ProcessPendingEvents();
-  } catch (const RunError&) {
-  }
+  ProcessPendingEventsIgnoringErrors();
 }
 
 void Form1::CloseAndRemoveTestFile() noexcept {
   test_file_.Close();
   DeleteFileIgnoringErrors(test_file_path_);
+}
+
+void Form1::ProcessPendingEventsIgnoringErrors() {
+  try {
+    platform_.ProcessPendingEvents();
+  } catch (const RunError&) {
+  }
 }
 
 }  // namespace sorel

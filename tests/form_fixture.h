@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <optional>
 
-#include "app/dispatch.h"
 #include "app/form1.h"
 #include "platform/testing/scripted_platform.h"
 #include "tests/temp_folder.h"
@@ -22,10 +21,7 @@ class FormFixture : public ::testing::Test {
 
   // Load and first activation, as the back end delivers them; records how the program ended.
   void StartProgram() {
-    Run([&] {
-      DispatchToForm(form_, [&] { form_.Form_Load(); });
-      DispatchToForm(form_, [&] { form_.Form_Activate(); });
-    });
+    Run([&] { platform_.StartProgram(); });
   }
 
   template <typename Body>

@@ -5,6 +5,11 @@
 
 namespace sorel {
 
+void ScriptedPlatform::StartProgram() {
+  DispatchToForm(*form_, [&] { form_->Form_Load(); });
+  DispatchToForm(*form_, [&] { form_->Form_Activate(); });
+}
+
 void ScriptedPlatform::PressKey(std::int16_t key_code) {
   if (!window_loaded_) return;  // no window, no key events
   DispatchToForm(*form_, [&] {
@@ -43,6 +48,7 @@ void ScriptedPlatform::ShowMessage(const std::string& prompt, int style, const s
 
 void ScriptedPlatform::ProcessPendingEvents() {
   ++events_processed_;
+  if (pending_events_.empty()) return;
   std::deque<Action> batch;
   batch.swap(pending_events_);
   for (Action& action : batch) action();

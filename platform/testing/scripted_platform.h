@@ -46,6 +46,8 @@ class ScriptedPlatform : public Platform {
   void SetClock(std::vector<float> readings) { clock_ = std::move(readings); }
   void SetProgramFolder(std::string folder) { folder_ = std::move(folder); }
 
+  // Load and first activation, as the window system delivers them: this runs the disk test.
+  void StartProgram();
   // The key press as the window system delivers it, errors answered at the dispatch point.
   void PressKey(std::int16_t key_code);
   // The window closed from outside (close button, Escape): Form_Unload through dispatch.

@@ -8,6 +8,8 @@
 #include <cwchar>
 #include <string>
 
+#include "platform/testing/win32_file_probe.h"
+#include "platform/win32/text.h"
 #include "program_view.h"
 #include "report.h"
 #include "resources.h"
@@ -156,7 +158,7 @@ void CheckTestFile() {
   const bool exists = GetFileAttributesExW(kTestFile, GetFileExInfoStandard, &file);
   const long long size = (static_cast<long long>(file.nFileSizeHigh) << 32) | file.nFileSizeLow;
   Check(exists && size == kTestFileSize, L"c:\\temp.txt has " + std::to_wstring(size) + L" bytes");
-  const long long allocated = AllocatedBytes(kTestFile);
+  const long long allocated = sorel::testing::AllocatedBytes(sorel::Utf8FromUtf16(kTestFile));
   Check(allocated >= kTestFileSize,
         L"c:\\temp.txt is allocated, not sparse: " + std::to_wstring(allocated) + L" bytes");
   Check(AskHost("FILE"), L"the host sees the file written out");

@@ -132,15 +132,4 @@ void PressKey(HWND window, WORD key) {
   SendInput(2, strokes, sizeof(INPUT));
 }
 
-long long AllocatedBytes(const wchar_t* path) {
-  const HANDLE file = CreateFileW(path, FILE_READ_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return -1;
-  FILE_STANDARD_INFO info{};
-  const bool known = GetFileInformationByHandleEx(file, FileStandardInfo, &info, sizeof info);
-  CloseHandle(file);
-  return known ? info.AllocationSize.QuadPart : -1;
-}
-
 }  // namespace driver

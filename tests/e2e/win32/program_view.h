@@ -46,6 +46,4 @@ LabelView ReadLabel(HWND window, int id);
 void PressKey(HWND window, WORD key);
 void BringToFront(HWND window);
 
-long long AllocatedBytes(const wchar_t* path);
-
 }  // namespace driver

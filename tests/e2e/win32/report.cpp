@@ -3,28 +3,20 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/win32/text.h"
+
 namespace driver {
 namespace {
 
 int failures = 0;
 const ULONGLONG started = GetTickCount64();
 
-std::string Utf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int size = static_cast<int>(text.size());
-  const int length =
-      WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
-  std::string narrow(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), size, narrow.data(), length, nullptr, nullptr);
-  return narrow;
-}
-
 }  // namespace
 
 void Say(const std::wstring& line) {
   char stamp[16];
   std::snprintf(stamp, sizeof stamp, "%6.2f ", (GetTickCount64() - started) / 1000.0);
-  std::fputs((stamp + Utf8(line) + "\n").c_str(), stdout);
+  std::fputs((stamp + sorel::Utf8FromUtf16(line) + "\n").c_str(), stdout);
   std::fflush(stdout);
 }
 
