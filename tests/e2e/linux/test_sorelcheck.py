@@ -11,6 +11,7 @@ import os
 import re
 import shutil
 import signal
+import subprocess
 import sys
 import tempfile
 import time
@@ -405,6 +406,55 @@ class MissingSamplesTest(ProgramTestCase):
         self.assertEqual(self.desktop.sink_inputs_of(self.program.pid), [],
                          "a stream although no sample exists")
         self.escape_and_check_exit()
+
+
+class DisplayLostTest(unittest.TestCase):
+    """The X session dies under the program (a crash, a logout): the test file still goes."""
+
+    def setUp(self):
+        import desktop
+
+        self.desktop = desktop
+        self.addCleanup(desktop.remove_test_file)
+        self.work_dir = tempfile.mkdtemp(prefix="sorelcheck-e2e-")
+        self.addCleanup(shutil.rmtree, self.work_dir, True)
+
+    def start_private_display(self):
+        # A display of its own: the session's display must survive this test.
+        read_end, write_end = os.pipe()
+        server = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
+                                   "800x600x24", "-nolisten", "tcp"], pass_fds=(write_end,),
+                                  stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        self.addCleanup(lambda: server.poll() is None and (server.kill(), server.wait()))
+        with os.fdopen(read_end) as announced:
+            number = announced.readline().strip()
+        self.assertTrue(number.isdigit(), "Xvfb did not announce its display")
+        return server, f":{number}"
+
+    def test_file_removed_when_the_display_goes_away(self):
+        server, display = self.start_private_display()
+        env = dict(os.environ, DISPLAY=display, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="0")
+        with open(os.path.join(self.work_dir, "program.log"), "wb") as log:
+            program = subprocess.Popen([BINARY], env=env, stdin=subprocess.DEVNULL, stdout=log,
+                                       stderr=subprocess.STDOUT)
+        self.addCleanup(lambda: program.poll() is None and (program.kill(), program.wait()))
+        xdotool = {"env": env, "capture_output": True, "timeout": 10}
+        self.desktop.wait_until(
+            "the start message",
+            lambda: subprocess.run(["xdotool", "search", "--name", f"^{TEST_TITLE}$"],
+                                   **xdotool).returncode == 0, 15)
+        subprocess.run(["xdotool", "key", "Return"], check=True, **xdotool)
+        self.desktop.wait_until(
+            "the test file", lambda: os.path.exists(self.desktop.TEST_FILE) and
+            os.path.getsize(self.desktop.TEST_FILE) == 734003200, 30)
+
+        server.terminate()
+        server.wait(10)
+        status = program.wait(10)
+        self.assertNotEqual(status, 0, "the program noticed the display was gone")
+        self.assertFalse(os.path.lexists(self.desktop.TEST_FILE),
+                         "test file left after the display went away")
 
 
 def main():
