@@ -6,15 +6,18 @@ Seeded and reproducible (standard library only). The traces are built from piece
 two-level groups (one or two entries of 12000000 or more, then one low entry), laid out along a
 hand-written skeleton per trace that puts every listed value at its listed position. Free pieces
 are filled to exact per-trace quotas; afterwards every figure is recomputed from the finished
-traces and the script exits non-zero, writing nothing, if any figure is off.
+traces and the script exits non-zero, writing nothing, if any figure is off. Each figure is held
+once, in the tables below; generation and verification both read it from there.
 
 Usage: tools/gen_traces.py [--out PATH] [--check]
-  --check  generate and verify, then compare with the existing file instead of writing it.
+  --check  generate and verify, then compare with the existing file instead of writing it;
+           exits non-zero, naming the first differing entry, when the file differs.
 """
 
 import argparse
 import os
 import random
+import re
 import sys
 import time
 
@@ -26,6 +29,8 @@ BAND = 1_000_000         # the lower value band ends here
 NEAR = 8192              # non-group neighbours closer than this belong to one cluster
 DELTA_MIN, DELTA_MAX = 120, 4000   # downward step between consecutive groups of one region
 RATIO_LO, RATIO_HI = 32.9, 35.0
+SCATTER_LO, SCATTER_HI = 100_000, 11_000_000   # where scattered reads mostly lie
+LARGE_STEP = 3000        # clustered steps are rarely larger than this
 MARGIN = 2               # records kept free around every piece, so pieces never share records
 
 
@@ -49,25 +54,25 @@ def upos(v):
 # ---------------------------------------------------------------------------------------------
 # The figures to meet.
 
-FIGURES = {
-    1: dict(n=128, lead=259447, lo=22893, lo_rec=45, hi=363005596, hi_rec=708995, equal=23, same=31, p512=12, p1024=5,
-            distinct=74, band=(51, 36, 39)),
-    2: dict(n=235, lead=259447, lo=56893, lo_rec=111, hi=300387960, hi_rec=586695, equal=35, same=45, p512=22, p1024=8,
-            distinct=138, band=(72, 83, 78)),
-    3: dict(n=253, lead=289814, lo=85526, lo_rec=167, hi=306206424, hi_rec=598059, equal=31, same=41, p512=28, p1024=8,
-            distinct=147, band=(80, 74, 97)),
-    4: dict(n=305, lead=32576, lo=12571, lo_rec=25, hi=356247328, hi_rec=695796, equal=51, same=68, p512=33, p1024=8,
-            distinct=166, band=(85, 134, 84)),
-    5: dict(n=200, lead=82145, lo=32576, lo_rec=64, hi=272694512, hi_rec=532606, equal=29, same=37, p512=20, p1024=4,
-            distinct=113, band=(66, 63, 69)),
+FIGURES = {  # entries; smallest and largest read entry with their records; the shape counts
+    1: dict(n=128, lo=22893, lo_rec=45, hi=363005596, hi_rec=708995, equal=23, same=31, p512=12,
+            p1024=5, distinct=74, band=(51, 36, 39)),
+    2: dict(n=235, lo=56893, lo_rec=111, hi=300387960, hi_rec=586695, equal=35, same=45, p512=22,
+            p1024=8, distinct=138, band=(72, 83, 78)),
+    3: dict(n=253, lo=85526, lo_rec=167, hi=306206424, hi_rec=598059, equal=31, same=41, p512=28,
+            p1024=8, distinct=147, band=(80, 74, 97)),
+    4: dict(n=305, lo=12571, lo_rec=25, hi=356247328, hi_rec=695796, equal=51, same=68, p512=33,
+            p1024=8, distinct=166, band=(85, 134, 84)),
+    5: dict(n=200, lo=32576, lo_rec=64, hi=272694512, hi_rec=532606, equal=29, same=37, p512=20,
+            p1024=4, distinct=113, band=(66, 63, 69)),
 }
 
-LISTED = {  # trace -> first listed position -> values from there on
+LISTED = {  # trace -> first listed position -> values from there on; position 0 is the lead
     1: {0: [259447, 178872, 178872, 180078, 676954, 676954, 677128, 677128, 677141, 2621523,
             2621523],
         25: [1239586, 2739275, 4818997, 2333056, 7919758, 1189750, 136219, 7055981, 2992185,
              5832286],
-        58: [363005596],
+        58: [FIGURES[1]['hi']],
         60: [119957960, 119958472, 3485637, 119957048, 119957560, 3485612, 119956448, 119956960,
              3485593, 119955908, 119956420, 3485576],
         81: [249302, 249302, 249489, 249489, 249540, 249540, 249553, 249553],
@@ -80,25 +85,37 @@ LISTED = {  # trace -> first listed position -> values from there on
         246: [56386512, 56387024, 1713301, 56385796, 56386308, 1713283, -1]},
     4: {0: [32576, 32576, 49808, 3092601, 3092601, 3092626, 3092626, 3092792, 3092792, 3092809,
             3092809],
-        11: [12571],
+        11: [FIGURES[4]['lo']],
         298: [95701048, 95701560, 2775842, 95699776, 95700800, 2775811, -1]},
     5: {0: [82145, 82145, 86390, 86390, 86613, 178872, 178872, 179468, 833045, 833045, 834393],
         88: [5784832],
         193: [1657206, 54571600, 1657195, 54570500, 54571524, 1657171, -1]},
 }
-
-GROUPS, SINGLES, DOUBLES = 220, 73, 147
-GAPS = {512: 107, 1024: 33, 1536: 6, 2048: 1}
-EXCEPTION = (2, 42586808, 4145721)    # the one group whose ratio lies outside 32.9..35.0
-REPEATS = 169
-MULTIPLES = 5
-HALFWAY = (5, 88, 5784832)
-RECORD_RANGE = (25, 708995)
-SHARED = {(1, 2): 21, (2, 3): 19}
+LEAD_UNREAD = (1, 2)     # traces whose leading entry occurs nowhere else in them
+HALFWAY = (5, 88)        # the only read entry half-way between two records
+SINGLES = 73             # groups with one high entry
+GAPS = {512: 107, 1024: 33, 1536: 6, 2048: 1}   # groups with two, by the gap of their highs
+EXCEPTION = (2, 42586808, 4145721)    # the one group whose ratio lies outside RATIO_LO..RATIO_HI
+MULTIPLES = 5            # read entries that are multiples of 512
+SHARED = {(1, 2): 21, (2, 3): 19}     # distinct values read by both traces
 SHARED_OTHER_MAX = 8
 MEDIAN_STEP = 184
 # Reads that go back to a record read earlier, but not just before (reads - same - distinct).
 RETURNS = {t: s['n'] - 2 - s['same'] - s['distinct'] for t, s in FIGURES.items()}
+
+
+def listed(t, first, count=1):
+    """The listed values of trace t at positions first .. first + count - 1."""
+    for start, vals in LISTED[t].items():
+        if start <= first and first + count <= start + len(vals):
+            return vals[first - start:first - start + count]
+    raise KeyError(f"a{t} lists no values at {first}..{first + count - 1}")
+
+
+def listed_tail(t):
+    """The listed groups that end trace t, without the terminator."""
+    return LISTED[t][max(LISTED[t])][:-1]
+
 
 # ---------------------------------------------------------------------------------------------
 # The skeletons. Each trace is a list of stretches in replay order:
@@ -109,41 +126,54 @@ RETURNS = {t: s['n'] - 2 - s['same'] - s['distinct'] for t, s in FIGURES.items()
 # from the trace's pool. Free cluster parts may export mini-clusters (shape: P = value read twice,
 # S = read once) that a later trace imports, which is where the shared values come from.
 
-A1_HEAD = LISTED[1][0][1:]
-A1_SCATTER = LISTED[1][25]
-A1_MID = LISTED[1][81]
-A1_RUN = LISTED[1][60]
-A1_TAIL = LISTED[1][121][:-1]
-A2_TAIL = LISTED[2][228][:-1]
-A3_TAIL = LISTED[3][246][:-1]
-A4_TAIL = LISTED[4][298][:-1]
-
 
 def G(kind, gap=None, F=None, F2=None, L=None, Frange=None):
     return dict(kind=kind, gap=gap, F=F, F2=F2, L=L, Frange=Frange)
 
 
+def members(g):
+    """The entries of a group in replay order: its high entries, then its low entry."""
+    return [g['F']] + ([g['F2']] if g['kind'] == 'd' else []) + [g['L']]
+
+
+def parse_groups(values):
+    """Split fixed values (highs then a low, repeated) into group dicts; the low of the last
+    group may be left to the generator."""
+    out, i = [], 0
+    while i < len(values):
+        hs = []
+        while i < len(values) and values[i] >= HIGH:
+            hs.append(values[i])
+            i += 1
+        low = values[i] if i < len(values) else None
+        i += 1
+        if len(hs) == 1:
+            out.append(G('s', F=hs[0], L=low))
+        else:
+            out.append(G('d', gap=hs[1] - hs[0], F=hs[0], F2=hs[1], L=low))
+    return out
+
+
 PLAN = {
     1: [
-        ('C', [('fix', A1_HEAD), ('free', 6, {})]),
+        ('C', [('fix', listed(1, 1, 10)), ('free', 6, {})]),
         ('G', [('auto', 2, 1, {})]),
-        ('S', [('fix', A1_SCATTER)]),
+        ('S', [('fix', LISTED[1][25])]),
         ('C', [('free', 10, {'min': True})]),
         ('G', [('auto', 4, 0, {}),
-               ('auto', 0, 0, {'head': [G('d', gap=1536, F2=363005596)]}),
-               ('fixed', A1_RUN)]),
+               ('auto', 0, 0, {'head': [G('d', gap=1536, F2=FIGURES[1]['hi'])]}),
+               ('fixed', LISTED[1][60])]),
         ('S', [('free', 3)]),
-        ('C', [('free', 6, {}), ('fix', A1_MID), ('free', 4, {})]),
+        ('C', [('free', 6, {}), ('fix', LISTED[1][81]), ('free', 4, {})]),
         ('G', [('auto', 1, 3, {})]),
         ('S', [('free', 2)]),
         ('C', [('free', 6, {'exports': [('A1X', 'PPP')]})]),
-        ('G', [('auto', 3, 1, {}), ('fixed', A1_TAIL)]),
+        ('G', [('auto', 3, 1, {}), ('fixed', listed_tail(1))]),
     ],
     2: [
-        ('C', [('fix', [182281, 182281])]),
-        ('S', [('fix', [1239586, 2739275, 3185547, 7122499])]),
-        ('G', [('auto', 3, 0, {'head': [G('s', F=233745584, L=6799133),
-                                        G('d', gap=1024, F=233744540, F2=233745564)]})]),
+        ('C', [('fix', listed(2, 1, 2))]),
+        ('S', [('fix', listed(2, 3, 4))]),
+        ('G', [('auto', 3, 0, {'head': parse_groups(listed(2, 7, 4))})]),
         ('C', [('free', 12, {'min': True})]),
         ('S', [('free', 6)]),
         ('G', [('auto', 4, 3, {'nseg': 2})]),
@@ -159,13 +189,12 @@ PLAN = {
         ('S', [('free', 4)]),
         ('G', [('auto', 4, 3, {'nseg': 2})]),
         ('C', [('free', 9, {})]),
-        ('G', [('auto', 4, 2, {'nseg': 2}), ('fixed', A2_TAIL)]),
+        ('G', [('auto', 4, 2, {'nseg': 2}), ('fixed', listed_tail(2))]),
     ],
     3: [
-        ('C', [('fix', LISTED[3][0][1:7])]),
-        ('S', [('fix', [1296377])]),
-        ('G', [('auto', 3, 4, {'nseg': 2, 'head': [G('d', gap=512, F=231594252, F2=231594764,
-                                                     L=6737078)]})]),
+        ('C', [('fix', listed(3, 1, 6))]),
+        ('S', [('fix', listed(3, 7))]),
+        ('G', [('auto', 3, 4, {'nseg': 2, 'head': parse_groups(listed(3, 8, 3))})]),
         ('C', [('free', 12, {'min': True})]),
         ('S', [('free', 3)]),
         ('G', [('auto', 5, 3, {'nseg': 2})]),
@@ -181,12 +210,12 @@ PLAN = {
         ('G', [('auto', 4, 5, {'nseg': 2})]),
         ('S', [('free', 3)]),
         ('C', [('free', 14, {})]),
-        ('G', [('auto', 5, 6, {'nseg': 2}), ('fixed', A3_TAIL)]),
+        ('G', [('auto', 5, 6, {'nseg': 2}), ('fixed', listed_tail(3))]),
     ],
     4: [
-        ('S', [('fix', [32576, 49808])]),
-        ('C', [('fix', LISTED[4][0][3:11])]),
-        ('S', [('fix', [12571]), ('free', 3)]),
+        ('S', [('fix', listed(4, 1, 2))]),
+        ('C', [('fix', listed(4, 3, 8))]),
+        ('S', [('fix', LISTED[4][11]), ('free', 3)]),
         ('G', [('auto', 6, 0, {})]),
         ('C', [('free', 28, {})]),
         ('S', [('free', 6)]),
@@ -201,24 +230,24 @@ PLAN = {
         ('G', [('auto', 6, 1, {})]),
         ('C', [('free', 27, {})]),
         ('S', [('free', 5)]),
-        ('G', [('auto', 7, 1, {}), ('fixed', A4_TAIL)]),
+        ('G', [('auto', 7, 1, {}), ('fixed', listed_tail(4))]),
     ],
     5: [
-        ('C', [('fix', LISTED[5][0][1:]), ('free', 4, {})]),
+        ('C', [('fix', listed(5, 1, 10)), ('free', 4, {})]),
         ('G', [('auto', 3, 4, {})]),
         ('S', [('free', 5)]),
         ('C', [('free', 14, {'min': True})]),
         ('G', [('auto', 4, 4, {'nseg': 2})]),
         ('C', [('free', 14, {})]),
-        ('S', [('free', 3), ('fix', [5784832]), ('free', 2)]),
+        ('S', [('free', 3), ('fix', LISTED[5][88]), ('free', 2)]),
         ('G', [('auto', 4, 3, {'nseg': 2, 'max': True})]),
         ('C', [('free', 14, {})]),
         ('G', [('auto', 4, 4, {'nseg': 2})]),
         ('S', [('free', 4)]),
         ('C', [('free', 14, {})]),
         ('G', [('auto', 8, 2, {}),
-               ('auto', 0, 0, {'head': [G('d', L=1657206, Frange=(54572000, 54574500))],
-                               'fixed_after': LISTED[5][193][1:-1]})]),
+               ('auto', 0, 0, {'head': [G('d', L=listed(5, 193)[0], Frange=(54572000, 54574500))],
+                               'fixed_after': listed_tail(5)[1:]})]),
     ],
 }
 
@@ -233,37 +262,21 @@ GAP_POOL = {
 
 # Values a trace reads as scattered singles because an earlier trace read them too.
 SCATTER_IMPORTS = {
-    2: lambda ex: A1_SCATTER[2:] + ex['scatter1'],
-    3: lambda ex: [3185547, 7122499] + ex['scatter2'],
+    2: lambda ex: LISTED[1][25][2:] + ex['scatter1'],
+    3: lambda ex: listed(2, 5, 2) + ex['scatter2'],
 }
 SCATTER_EXPORTS = {1: 'scatter1', 2: 'scatter2'}   # free scattered singles handed on
 
-FIXED_BLOCKS = {'A1_MID': A1_MID}
+FIXED_BLOCKS = {'A1_MID': LISTED[1][81]}
 
 
 # ---------------------------------------------------------------------------------------------
 # Shared helpers.
 
-def parse_groups(values):
-    """Split fixed values (highs then a low, repeated) into group dicts."""
-    out, i = [], 0
-    while i < len(values):
-        hs = []
-        while values[i] >= HIGH:
-            hs.append(values[i])
-            i += 1
-        low = values[i]
-        i += 1
-        if len(hs) == 1:
-            out.append(G('s', F=hs[0], L=low))
-        else:
-            out.append(G('d', gap=hs[1] - hs[0], F=hs[0], F2=hs[1], L=low))
-    return out
-
 
 def cluster_steps(values):
     """Counts over consecutive cluster values: equal, same-record (not equal), +512, and the
-    positive small steps split below / at / above the median 184."""
+    positive small steps split below / at / above the median step."""
     st = dict(equal=0, samene=0, p512=0, b=0, m=0, a=0)
     for x, y in zip(values, values[1:]):
         d = y - x
@@ -506,10 +519,10 @@ class TraceBuilder:
                         self.slots.append(dict(kind='C', val=None, piece=pc['id']))
             else:
                 for g in pc['seg']['groups']:
-                    hs = [g['F']] + ([g['F2']] if g['kind'] == 'd' else [])
-                    for h in hs:
+                    *highs, low = members(g)
+                    for h in highs:
                         self.slots.append(dict(kind='H', val=h, piece=pc['id']))
-                    self.slots.append(dict(kind='L', val=g['L'], piece=pc['id']))
+                    self.slots.append(dict(kind='L', val=low, piece=pc['id']))
             pc['end'] = len(self.slots)
         if len(self.slots) != sp['n'] - 2:
             raise SystemExit(f"a{self.t}: skeleton has {len(self.slots)} reads, "
@@ -674,7 +687,7 @@ class TraceBuilder:
                 continue
             seen = set()
             for gi, g in enumerate(pc['seg']['groups']):
-                vals = [g['F']] + ([g['F2']] if g['kind'] == 'd' else []) + [g['L']]
+                vals = members(g)
                 free = any(v is None for v in vals)
                 adjustable = gi > 0 and free
                 g['adjustable'] = adjustable
@@ -700,9 +713,7 @@ class TraceBuilder:
         for pc in self.pieces:
             if pc['type'] == 'seg':
                 for g in pc['seg']['groups']:
-                    for v in (g['F'], g['F2'], g['L']):
-                        if v is not None:
-                            self.res.add([record(v)], pc['id'])
+                    self.res.add([record(v) for v in members(g) if v is not None], pc['id'])
             else:
                 for v in pc.get('vals', []):
                     if v is not None:
@@ -739,6 +750,11 @@ class TraceBuilder:
         if end < len(self.slots) and self.slots[end]['kind'] in 'CS':
             nxt = self.slots[end]['val']
         return prev, nxt
+
+    def fits(self, vals, prev, nxt, recs, who):
+        """Whether vals stay apart from their non-group neighbours and from reserved records."""
+        return ((prev is None or abs(vals[0] - prev) > NEAR)
+                and (nxt is None or abs(vals[-1] - nxt) > NEAR) and self.res.ok(recs, who))
 
     def value_range(self, band, export=False):
         lo_min = self.figures['lo'] + 600
@@ -788,14 +804,9 @@ class TraceBuilder:
             vals = [base + o for o in offs]
             if not (lo <= vals[0] and vals[-1] <= hi) and forced is None:
                 continue
-            if prev is not None and abs(vals[0] - prev) <= NEAR:
-                continue
-            if nxt is not None and abs(vals[-1] - nxt) <= NEAR:
-                continue
             recs = sorted({record(v) for v in vals})
-            if not self.res.ok(recs, ('mini', start)):
-                continue
-            break
+            if self.fits(vals, prev, nxt, recs, ('mini', start)):
+                break
         else:
             raise Fail("no place for a mini-cluster")
         self.res.add(recs, ('mini', start))
@@ -839,19 +850,15 @@ class TraceBuilder:
                 v = 512 * rng.randint(lo // 512 + 1, hi // 512 - 1)
             else:
                 if pc['band'] == 'low':
-                    v = rng.randint(100_000, hi) if rng.random() < 0.88 else rng.randint(lo, 99_999)
+                    v = rng.randint(SCATTER_LO, hi) if rng.random() < 0.88 else rng.randint(
+                        lo, SCATTER_LO - 1)
                 else:
-                    v = rng.randint(lo, 11_000_000) if rng.random() < 0.94 else rng.randint(
-                        11_000_000, hi)
+                    v = rng.randint(lo, SCATTER_HI) if rng.random() < 0.94 else rng.randint(
+                        SCATTER_HI, hi)
                 if upos(v) in (0, 256):
                     continue
-            if prev is not None and abs(v - prev) <= NEAR:
-                continue
-            if nxt is not None and abs(v - nxt) <= NEAR:
-                continue
-            if not self.res.ok([record(v)], pc['id']):
-                continue
-            break
+            if self.fits([v], prev, nxt, [record(v)], pc['id']):
+                break
         else:
             raise Fail("no place for a scattered single")
         self.res.add([record(v)], pc['id'])
@@ -905,9 +912,7 @@ class TraceBuilder:
         for gi in range(len(groups) - 1, -1, -1):
             future_fixed[gi] = set(acc)
             g = groups[gi]
-            for v in (g['F'], g['F2'], g['L']):
-                if v is not None:
-                    acc.add(record(v))
+            acc |= {record(v) for v in members(g) if v is not None}
         start = pc['start']
         pos = start
         for gi, g in enumerate(groups):
@@ -927,11 +932,11 @@ class TraceBuilder:
                 if ret != g['expect']:
                     raise Fail("a fixed group returns differently than planned")
             g['F'], g['F2'], g['L'] = F, F2, L
-            for v in ([F, F2] if g['kind'] == 'd' else [F]) + [L]:
+            for v in members(g):
                 seen.add(record(v))
                 self.slots[pos]['val'] = v
                 pos += 1
-            self.res.add([record(F), record(L)] + ([record(F2)] if F2 else []), pc['id'])
+            self.res.add([record(v) for v in members(g)], pc['id'])
             prevF = F
 
     def group_candidates(self, pc, g, gi, prevF, rho, seen, future):
@@ -996,12 +1001,10 @@ class TraceBuilder:
         return min(pool, key=lambda c: (abs(c - target), rng.random()))
 
     def result(self):
-        sp = self.figures
         reads = [s['val'] for s in self.slots]
         if any(v is None for v in reads):
             raise Fail("unfilled slot")
-        lead = sp['lead'] if self.t <= 2 else reads[0]
-        trace = [lead] + reads + [-1]
+        trace = [LISTED[self.t][0][0]] + reads + [-1]
         kinds = []
         for kind, _ in self.stretches:
             if kind == 'S' and kinds and kinds[-1] == 'S':
@@ -1020,7 +1023,7 @@ def build_trace(t, exports, others_fixed, seed):
             b.plan_quotas()
             b.fill()
             trace, kinds = b.result()
-            problems = check_trace(t, trace, kinds)
+            problems = trace_problems(t, trace, kinds)
             if problems:
                 raise Fail("; ".join(problems[:3]))
         except Fail as e:
@@ -1037,8 +1040,9 @@ def scatter_export_values(pieces):
             if pc['type'] == 'sfree' and not pc['imported'] and not pc['mult']]
 
 
+
 # ---------------------------------------------------------------------------------------------
-# Verification: everything recomputed from the finished traces.
+# Verification: every figure recomputed from the traces and compared with the tables above.
 
 def classify(reads):
     """Per read entry: 'G' (member of a two-level group), 'C' (clustered) or 'S' (scattered)."""
@@ -1056,16 +1060,13 @@ def classify(reads):
     return kind
 
 
-def stretches_of(kind):
-    out = []
-    for k in kind:
-        if not out or out[-1][0] != k:
-            out.append([k, 0])
-        out[-1][1] += 1
-    return out
+def stretch_kinds(kind):
+    """The kinds of the stretches of equal kind, in order."""
+    return [k for i, k in enumerate(kind) if i == 0 or kind[i - 1] != k]
 
 
 def parse_trace_groups(reads):
+    """(high entries, low entry, index of the first high) per group; None if a trace ends high."""
     groups, i = [], 0
     while i < len(reads):
         if reads[i] < HIGH:
@@ -1081,56 +1082,53 @@ def parse_trace_groups(reads):
     return groups
 
 
-def trace_figures(trace):
-    reads = trace[1:-1]
-    f = dict(equal=0, same=0, p512=0, p1024=0)
-    for x, y in zip(reads, reads[1:]):
-        f['equal'] += x == y
-        f['same'] += record(x) == record(y)
-        f['p512'] += y - x == 512
-        f['p1024'] += y - x == 1024
-    f['distinct'] = len({record(v) for v in reads})
-    f['band'] = (sum(v < BAND for v in reads), sum(BAND <= v < HIGH for v in reads),
-                 sum(v >= HIGH for v in reads))
-    return f
+def trace_figures(reads):
+    """The shape counts of FIGURES, each read entry compared with the one before it."""
+    steps = list(zip(reads, reads[1:]))
+    return dict(equal=sum(x == y for x, y in steps),
+                same=sum(record(x) == record(y) for x, y in steps),
+                p512=sum(y - x == 512 for x, y in steps),
+                p1024=sum(y - x == 1024 for x, y in steps),
+                distinct=len({record(v) for v in reads}),
+                band=(sum(v < BAND for v in reads), sum(BAND <= v < HIGH for v in reads),
+                      sum(v >= HIGH for v in reads)))
 
 
-def check_trace(t, trace, planned_kinds):
+def trace_problems(t, trace, planned_kinds=None):
+    """What is off in trace t (empty when every figure holds); planned_kinds, when given, is the
+    order of stretches the skeleton laid out."""
     sp = FIGURES[t]
+    if len(trace) != sp['n'] or trace[-1] != -1 or any(v < 0 for v in trace[:-1]):
+        return [f"a{t}: wants {sp['n']} entries, the last one the only negative, -1"]
     p = []
     reads = trace[1:-1]
-    if len(trace) != sp['n'] or trace[-1] != -1 or any(v < 0 for v in trace[:-1]):
-        p.append("length or terminator")
-    if trace[0] != sp['lead']:
-        p.append("leading entry")
     for start, vals in LISTED[t].items():
         if trace[start:start + len(vals)] != vals:
-            p.append(f"listed values at {start}")
-    if min(reads) != sp['lo'] or max(reads) != sp['hi'] or reads.count(sp['hi']) != 1:
-        p.append("smallest or largest read entry")
-    if min(reads) < 12571:
-        p.append("entry below 12571")
-    f = trace_figures(trace)
-    for k in ('equal', 'same', 'p512', 'p1024', 'distinct', 'band'):
-        if f[k] != sp[k]:
-            p.append(f"{k}: {f[k]} != {sp[k]}")
-    if t <= 2 and sp['lead'] in reads:
-        p.append("leading entry read")
-    if t >= 3 and trace[0] != trace[1]:
-        p.append("leading entry differs from position 1")
+            p.append(f"a{t}: positions from {start} hold {trace[start:start + len(vals)]}, "
+                     f"want {vals}")
+    lo, hi = min(reads), max(reads)
+    got = (lo, record(lo), hi, record(hi), reads.count(hi))
+    want = (sp['lo'], sp['lo_rec'], sp['hi'], sp['hi_rec'], 1)
+    if got != want:
+        p.append(f"a{t}: smallest, its record, largest, its record, its count {got}, want {want}")
+    for k, v in trace_figures(reads).items():
+        if v != sp[k]:
+            p.append(f"a{t}: {k} {v}, want {sp[k]}")
+    if t in LEAD_UNREAD and trace[0] in trace[1:]:
+        p.append(f"a{t}: the leading entry is read too")
+    halves = [i for i, v in enumerate(reads, 1) if v % 512 == 256]
+    if halves != ([HALFWAY[1]] if t == HALFWAY[0] else []):
+        p.append(f"a{t}: half-way entries at {halves}")
     groups = parse_trace_groups(reads)
-    if groups is None or any(len(h) > 2 for h, _, _ in groups):
-        p.append("bad group structure")
+    if groups is None or any(len(hs) > 2 for hs, _, _ in groups):
+        return p + [f"a{t}: a group with more than two high entries or without a low one"]
     kind = classify(reads)
-    got = [k for k, _ in stretches_of(kind)]
-    if got != planned_kinds:
-        p.append(f"stretches {''.join(got)} != {''.join(planned_kinds)}")
-    for i in range(1, len(reads)):
-        if reads[i] == reads[i - 1] and not (kind[i] == kind[i - 1] == 'C'):
-            p.append("repeat outside a cluster")
-    for v in reads:
-        if upos(v) in (0, 256) and v != HALFWAY[2] and v % 512 != 0:
-            p.append("odd remainder")
+    got = stretch_kinds(kind)
+    if got[-1] != 'G' or set(got) != set('CSG') or (planned_kinds and got != planned_kinds):
+        p.append(f"a{t}: stretches {''.join(got)}")
+    if any(reads[i] == reads[i + 1] and kind[i] + kind[i + 1] != 'CC'
+           for i in range(len(reads) - 1)):
+        p.append(f"a{t}: a repeat outside a cluster")
     return p
 
 
@@ -1142,137 +1140,71 @@ def median(xs):
 
 def verify_all(traces):
     """Every figure; returns a list of problems (empty when all hold) and some statistics."""
-    p = []
-    stats = {}
-    all_reads = []
-    steps = []
-    singles = doubles = 0
-    gaps = {}
-    in_ratio = 0
-    exceptions = []
-    down = pairs_in_run = 0
-    twice = clustered = 0
-    scat_in = scat = 0
+    p = [x for t in range(1, 6) for x in trace_problems(t, traces[t])]
+    if p:
+        return p, {}
+    singles, gaps, outside = 0, {}, []
+    steps, near = [], []
+    clustered = twice = scattered = scattered_in = pairs_in_run = down = 0
     for t in range(1, 6):
-        tr = traces[t]
-        sp = FIGURES[t]
-        reads = tr[1:-1]
-        all_reads += reads
-        if len(tr) != sp['n'] or tr[-1] != -1 or sum(v < 0 for v in tr) != 1:
-            p.append(f"a{t}: layout")
-        for start, vals in LISTED[t].items():
-            if tr[start:start + len(vals)] != vals:
-                p.append(f"a{t}: listed values from position {start}")
-        if min(reads) != sp['lo'] or max(reads) != sp['hi'] or \
-                (record(sp['lo']), record(sp['hi'])) != (sp['lo_rec'], sp['hi_rec']):
-            p.append(f"a{t}: smallest/largest")
-        f = trace_figures(tr)
-        for k in ('equal', 'same', 'p512', 'p1024', 'distinct', 'band'):
-            if f[k] != sp[k]:
-                p.append(f"a{t}: {k} {f[k]} != {sp[k]}")
-        ret = len(reads) - f['same'] - f['distinct']
-        if ret != RETURNS[t]:
-            p.append(f"a{t}: returns {ret}")
-        if t <= 2 and sp['lead'] in tr[1:]:
-            p.append(f"a{t}: leading entry occurs again")
-        if t >= 3 and tr[0] != tr[1]:
-            p.append(f"a{t}: leading entry")
-        groups = parse_trace_groups(reads)
-        if groups is None:
-            p.append(f"a{t}: trailing high entry")
-            continue
-        if groups[-1][2] + len(groups[-1][0]) != len(reads) - 1:
-            p.append(f"a{t}: does not end with a group's low entry")
+        reads = traces[t][1:-1]
         kind = classify(reads)
-        st = stretches_of(kind)
-        if st[-1][0] != 'G' or {k for k, _ in st} != {'C', 'S', 'G'}:
-            p.append(f"a{t}: stretches")
-        for hs, low, at in groups:
+        groups = parse_trace_groups(reads)
+        for hs, low, _ in groups:
             if len(hs) == 1:
                 singles += 1
-            elif len(hs) == 2:
-                doubles += 1
+            else:
                 gaps[hs[1] - hs[0]] = gaps.get(hs[1] - hs[0], 0) + 1
-            else:
-                p.append(f"a{t}: three highs in a row")
-            if RATIO_LO <= hs[0] / low <= RATIO_HI:
-                in_ratio += 1
-            else:
-                exceptions.append((t, hs[0], low))
-        for (h1, _, a1_), (h2, _, a2_) in zip(groups, groups[1:]):
-            if kind[a1_:a2_] == ['G'] * (a2_ - a1_):       # consecutive within one stretch
+            if not RATIO_LO <= hs[0] / low <= RATIO_HI:
+                outside.append((t, hs[0], low))
+        for (h1, _, i1), (h2, _, i2) in zip(groups, groups[1:]):
+            if set(kind[i1:i2]) == {'G'}:        # consecutive groups within one stretch
                 pairs_in_run += 1
-                down += 0 < h1[0] - h2[0] <= 5000
+                down += 0 < h1[0] - h2[0] <= DELTA_MAX
         for i, v in enumerate(reads):
             if kind[i] == 'C':
                 clustered += 1
-                twice += (i > 0 and reads[i - 1] == v) or (i + 1 < len(reads) and reads[i + 1] == v)
+                twice += v in reads[max(i - 1, 0):i] + reads[i + 1:i + 2]
             elif kind[i] == 'S':
-                scat += 1
-                scat_in += 100_000 <= v <= 11_000_000
-        for i in range(1, len(reads)):
-            if kind[i] == kind[i - 1] == 'C' and 0 < reads[i] - reads[i - 1] <= NEAR:
-                steps.append(reads[i] - reads[i - 1])
-    if (len(all_reads), sum(len(traces[t]) for t in traces)) != (1111, 1121):
-        p.append("totals")
-    if (singles + doubles, singles, doubles) != (GROUPS, SINGLES, DOUBLES):
-        p.append(f"groups {singles}+{doubles}")
-    if gaps != GAPS:
-        p.append(f"gaps {gaps}")
-    if in_ratio != GROUPS - 1 or exceptions != [EXCEPTION]:
-        p.append(f"ratios {in_ratio} {exceptions}")
-    if sum(v >= HIGH for v in all_reads) != SINGLES + 2 * DOUBLES:
-        p.append("high entries outside groups")
-    reps = [(t, traces[t][i]) for t in traces for i in range(2, len(traces[t]) - 1)
-            if traces[t][i] == traces[t][i - 1]]
-    if len(reps) != REPEATS or any(v >= HIGH for _, v in reps):
-        p.append("repeats")
-    if sum(v % 512 == 0 for v in all_reads) != MULTIPLES:
-        p.append("multiples of 512")
-    halves = [(t, i) for t in traces for i in range(1, len(traces[t]) - 1)
-              if traces[t][i] % 512 == 256]
-    if halves != [HALFWAY[:2]] or traces[5][88] != HALFWAY[2]:
-        p.append(f"half-way entries {halves}")
-    recs = [record(v) for v in all_reads]
-    if (min(recs), max(recs)) != RECORD_RANGE:
-        p.append("record range")
+                scattered += 1
+                scattered_in += SCATTER_LO <= v <= SCATTER_HI
+            if i and kind[i - 1] == kind[i] == 'C' and 0 < abs(v - reads[i - 1]) <= NEAR:
+                near.append(v - reads[i - 1])
+    steps = [d for d in near if d > 0]
+    all_reads = [v for t in range(1, 6) for v in traces[t][1:-1]]
+    if (singles, gaps) != (SINGLES, GAPS):
+        p.append(f"groups: {singles} with one high entry, those with two by gap {gaps}")
+    if outside != [EXCEPTION]:
+        p.append(f"groups outside the ratio range: {outside}")
+    multiples = sum(v % 512 == 0 for v in all_reads)
+    if multiples != MULTIPLES:
+        p.append(f"{multiples} multiples of 512, want {MULTIPLES}")
     sets = {t: set(traces[t][1:-1]) for t in traces}
-    for a in range(1, 6):
-        for b in range(a + 1, 6):
-            n = len(sets[a] & sets[b])
-            want = SHARED.get((a, b))
-            if (want is not None and n != want) or (want is None and n > SHARED_OTHER_MAX):
-                p.append(f"shared a{a}/a{b}: {n}")
-            stats[f"shared a{a}/a{b}"] = n
+    shared = {(a, b): len(sets[a] & sets[b]) for a in range(1, 6) for b in range(a + 1, 6)}
+    for (a, b), n in shared.items():
+        want = SHARED.get((a, b))
+        if n != want and (want is not None or n > SHARED_OTHER_MAX):
+            p.append(f"a{a} and a{b} share {n} values, want {want or f'<= {SHARED_OTHER_MAX}'}")
     if set.intersection(*sets.values()):
-        p.append("value in all five traces")
-    if median(steps) != MEDIAN_STEP:
-        p.append(f"median step {median(steps)}")
+        p.append("a value read by all five traces")
+    if not steps or median(steps) != MEDIAN_STEP:
+        p.append(f"median clustered step {steps and median(steps)}")
+    if 20 * sum(d > LARGE_STEP for d in steps) >= len(steps) or 4 * len(steps) <= 3 * len(near):
+        p.append("clustered steps are not small and mostly ascending")
     if twice * 2 <= clustered:
         p.append("clusters not mostly read twice")
-    if scat_in * 4 < scat * 3:
-        p.append("scattered reads not mostly 100000..11000000")
+    if scattered_in * 4 < scattered * 3:
+        p.append(f"scattered reads not mostly {SCATTER_LO}..{SCATTER_HI}")
     if down * 2 <= pairs_in_run:
         p.append("groups do not mostly step down")
-    stats.update(steps=len(steps), median=median(steps), twice=f"{twice}/{clustered}",
-                 scattered_in=f"{scat_in}/{scat}", down=f"{down}/{pairs_in_run}",
-                 big_steps=sum(s > 3000 for s in steps))
+    stats = dict(shared={f"a{a}/a{b}": n for (a, b), n in shared.items() if n}, steps=len(steps),
+                 twice=f"{twice}/{clustered}", scattered_in=f"{scattered_in}/{scattered}",
+                 down=f"{down}/{pairs_in_run}")
     return p, stats
 
 
 # ---------------------------------------------------------------------------------------------
 # Output.
-
-def fingerprint(traces):
-    """FNV-1a (64 bit) over the entries of a1..a5 in order, each as four little-endian bytes;
-    tests/read_traces_test.cpp pins it, so update it there after a deliberate regeneration."""
-    h = 0xcbf29ce484222325
-    for t in range(1, 6):
-        for v in traces[t]:
-            for b in (v & 0xffffffff).to_bytes(4, 'little'):
-                h = ((h ^ b) * 0x100000001b3) & 0xffffffffffffffff
-    return h
-
 
 def cpp_source(traces):
     lines = ["// Generated by tools/gen_traces.py; do not edit.",
@@ -1295,6 +1227,31 @@ def cpp_source(traces):
         lines.append(f"      return kA{t};")
     lines += ["    default:", "      return {};", "  }", "}", "", "}  // namespace sorel", ""]
     return "\n".join(lines)
+
+
+def explain_difference(path, text, traces):
+    """Why a committed file differs from the output: its first differing entry and the figures
+    its data breaks."""
+    out = [f"{path} differs from the generator's output"]
+    try:
+        old = {int(t): [int(v) for v in body.replace(",", " ").split()]
+               for t, body in re.findall(r"kA(\d)\[\] = \{(.*?)\};", text, re.S)}
+    except ValueError:
+        old = {}
+    if sorted(old) != [1, 2, 3, 4, 5]:
+        return "\n".join(out + ["  it does not hold five readable lists kA1 to kA5"])
+    for t in range(1, 6):
+        i = next((i for i, (a, b) in enumerate(zip(old[t], traces[t])) if a != b),
+                 min(len(old[t]), len(traces[t])))
+        if old[t] != traces[t]:
+            out.append(f"  first at a{t} position {i}: "
+                       f"{old[t][i] if i < len(old[t]) else 'end'} in the file, "
+                       f"{traces[t][i] if i < len(traces[t]) else 'end'} generated")
+            break
+    else:
+        out.append("  the entries agree; only the text around them differs")
+    out += [f"  figure off: {x}" for x in verify_all(old)[0]]
+    return "\n".join(out)
 
 
 def main():
@@ -1325,11 +1282,11 @@ def main():
     elapsed = time.monotonic() - t0
     print(f"all figures hold in {elapsed:.2f} s (attempts per trace {attempts})", file=sys.stderr)
     print(f"  {stats}", file=sys.stderr)
-    print(f"  fingerprint 0x{fingerprint(traces):016x}", file=sys.stderr)
     if args.check:
         with open(args.out, encoding="utf-8") as fh:
-            if fh.read() != src:
-                raise SystemExit(f"{args.out} differs from the generator's output")
+            committed = fh.read()
+        if committed != src:
+            raise SystemExit(explain_difference(args.out, committed, traces))
         print(f"{args.out} is up to date", file=sys.stderr)
         return
     with open(args.out, "w", encoding="utf-8", newline="\n") as fh:
