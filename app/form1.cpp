@@ -8,8 +8,10 @@
 
 namespace sorel {
 
-Form1::Form1(Platform& platform, std::string test_file_path)
-    : platform_(platform), test_file_path_(std::move(test_file_path)) {}
+Form1::Form1(Platform& platform, std::string test_file_path, std::int32_t record_written)
+    : platform_(platform),
+      test_file_path_(std::move(test_file_path)),
+      record_written_(record_written) {}
 
 void Form1::Form_KeyDown(std::int16_t& KeyCode, std::int16_t& /*Shift*/) {
   if (KeyCode == kVkDown || KeyCode == kVkUp) {
@@ -40,11 +42,14 @@ void Form1::VoiceStep(std::int16_t key_code) {
 }
 
 void Form1::ReportUnhandledError(const RunError& error) {
-  platform_.ShowMessage(UnhandledErrorMessage(error.number()), kStyleCritical, kApplicationTitle);
+  platform_.ShowMessage(UnhandledErrorMessage(error.number()), MessageStyle::kCritical,
+                        kApplicationTitle);
   unloaded_ = true;
-  CloseAndRemoveTestFile();
+  RemoveTestFile();
   platform_.EndProgram(1);
   std::abort();  // a back end whose EndProgram returned would leave the run in a broken state
 }
+
+void Form1::RemoveTestFile() noexcept { test_file_.CloseAndDelete(test_file_path_); }
 
 }  // namespace sorel

@@ -6,9 +6,15 @@
 #include <string>
 #include <vector>
 
-#include "disktest/record_file.h"
 #include "disktest/test_file.h"
 #include "platform/platform.h"
+#include "platform/record_file.h"
+
+// Where Form1's members are defined:
+//   app/form1.cpp            constructor, Form_KeyDown, the error report, RemoveTestFile
+//   disktest/disk_test.cpp   Form_Activate and the timed creation of the test file
+//   disktest/exit_cleanup.cpp  Form_Unload, Form_Terminate, ProcessPendingEventsIgnoringErrors
+//   voicetest/voice.cpp      Form_Load, OneVoice, AddYen, RandGet
 
 namespace sorel {
 
@@ -24,7 +30,10 @@ inline constexpr std::size_t kMaxPendingPresses = 2;
 // The program's one window object: all state of the run and the handlers of its events.
 class Form1 {
  public:
-  explicit Form1(Platform& platform, std::string test_file_path = kTestFilePath);
+  // The test file's path and the record the disk test writes (so the file's size) are fixed
+  // for the program; tests pass a temp folder and a small file.
+  explicit Form1(Platform& platform, std::string test_file_path = kTestFilePath,
+                 std::int32_t record_written = kRecordWritten);
 
   // Window events, delivered by the back end.
   void Form_Load();
@@ -41,8 +50,9 @@ class Form1 {
 
   // Reports an error that left a handler, removes the test file and ends the program.
   [[noreturn]] void ReportUnhandledError(const RunError& error);
+  // Closes and deletes the test file, errors ignored; also the last resort at a forced exit.
+  void RemoveTestFile() noexcept;
 
-  bool unloaded() const { return unloaded_; }
   RecordFile& test_file() { return test_file_; }
 
   std::int16_t Cnt = 0;
@@ -51,13 +61,13 @@ class Form1 {
  private:
   void RunDiskTest();
   [[noreturn]] void FailDiskTest();
-  void CloseAndRemoveTestFile() noexcept;
   void ProcessPendingEventsIgnoringErrors();
   void VoiceStep(std::int16_t key_code);
   const std::optional<std::vector<std::int32_t>>* TraceFor(int number) const;
 
   Platform& platform_;
   const std::string test_file_path_;
+  const std::int32_t record_written_;
   RecordFile test_file_{kRecordLength};
   std::optional<std::int16_t> run_once_marker_;
   bool unloaded_ = false;

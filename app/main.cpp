@@ -1,3 +1,3 @@
-#include "platform/platform.h"
+#include "platform/program.h"
 
 int main(int argc, char** argv) { return sorel::RunProgram(argc, argv); }

@@ -20,13 +20,13 @@ void Form1::Form_Activate() {
 void Form1::RunDiskTest() {
   platform_.SetLabelEnabled(LabelId::kLabel1, false);
   Cnt = 5;
-  platform_.ShowMessage(StartMessage(), kStyleInformation, kTestTitle);
+  platform_.ShowMessage(StartMessage(), MessageStyle::kInformation, kTestTitle);
   if (unloaded_) return;
 
-  platform_.SetMousePointer(kPointerBusy);
+  platform_.SetMousePointer(MousePointer::kBusy);
   platform_.SetLabelCaption(LabelId::kLabel4, kProgressCaption);
   platform_.SetLabelVisible(LabelId::kLabel4, true);
-  DeleteFileIgnoringErrors(test_file_path_);
+  DeleteEarlierTestFile(test_file_path_);
   // Gets the pointer and progress label drawn before the write blocks the thread.
   ProcessPendingEventsIgnoringErrors();
   // Closed meanwhile: the window is gone, so nothing must be created any more.
@@ -36,17 +36,17 @@ void Form1::RunDiskTest() {
     const std::array<std::uint8_t, kRecordBufferSize> buffer{};
     const float start = platform_.SecondsSinceMidnight();
     test_file_.Open(test_file_path_);
-    test_file_.WriteRecordExtending(kRecordWritten, buffer);
+    test_file_.WriteRecordExtending(record_written_, buffer);
     const float end = platform_.SecondsSinceMidnight();
     // The voice test's first replay must be served by the device, not by what we just wrote.
     test_file_.DropCachedPages();
     const float elapsed = ElapsedSeconds(start, end);
 
-    platform_.SetMousePointer(kPointerDefault);
+    platform_.SetMousePointer(MousePointer::kDefault);
     platform_.SetLabelVisible(LabelId::kLabel4, false);
-    platform_.ShowMessage(ResultMessage(elapsed), kStyleInformation, kTestTitle);
+    platform_.ShowMessage(ResultMessage(elapsed), MessageStyle::kInformation, kTestTitle);
     if (unloaded_) return;
-    platform_.ShowMessage(InstructionMessage(), kStyleInformation, kTestTitle);
+    platform_.ShowMessage(InstructionMessage(), MessageStyle::kInformation, kTestTitle);
     if (unloaded_) return;
     platform_.SetLabelEnabled(LabelId::kLabel1, true);
   } catch (const RunError&) {
@@ -56,8 +56,8 @@ void Form1::RunDiskTest() {
 
 void Form1::FailDiskTest() {
   // A half-written 700 MiB file (after a full disk, say) must not stay behind.
-  CloseAndRemoveTestFile();
-  platform_.ShowMessage(FailureMessage(), kStyleInformation, kFailureTitle);
+  RemoveTestFile();
+  platform_.ShowMessage(FailureMessage(), MessageStyle::kInformation, kFailureTitle);
   platform_.EndProgram(1);
   std::abort();  // a back end whose EndProgram returned would leave the run in a broken state
 }

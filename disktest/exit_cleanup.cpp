@@ -5,18 +5,13 @@ namespace sorel {
 
 void Form1::Form_Unload(std::int16_t& /*Cancel*/) {
   unloaded_ = true;
-  CloseAndRemoveTestFile();
+  RemoveTestFile();
   ProcessPendingEventsIgnoringErrors();
 }
 
 void Form1::Form_Terminate() {
-  CloseAndRemoveTestFile();
+  RemoveTestFile();
   ProcessPendingEventsIgnoringErrors();
-}
-
-void Form1::CloseAndRemoveTestFile() noexcept {
-  test_file_.Close();
-  DeleteFileIgnoringErrors(test_file_path_);
 }
 
 void Form1::ProcessPendingEventsIgnoringErrors() {

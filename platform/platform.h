@@ -2,20 +2,22 @@
 
 #include <string>
 
-namespace sorel {
+// The seam between the window object and the system it runs on. Everything the core asks of
+// the system is declared in this folder: the window (this file), the test file
+// (record_file.h), the program start and the clean-up at a forced exit (program.h).
+// Back ends deliver window events by calling Form1's handlers through DispatchToForm().
 
-class Form1;
+namespace sorel {
 
 enum class LabelId { kLabel1 = 1, kLabel2, kLabel3, kLabel4 };
 
-inline constexpr int kPointerDefault = 0;
-inline constexpr int kPointerBusy = 11;
+// The window's mouse pointer, by the codes the program was designed with.
+enum class MousePointer { kDefault = 0, kBusy = 11 };
 
-inline constexpr int kStyleCritical = 16;
-inline constexpr int kStyleInformation = 64;
+// Message box styles: one OK button with this icon.
+enum class MessageStyle { kCritical = 16, kInformation = 64 };
 
-// Everything the window object needs from the system it runs on. Texts are UTF-8.
-// Back ends deliver window events by calling Form1's handlers through DispatchToForm().
+// Everything the window object needs from its window and the system. Texts are UTF-8.
 class Platform {
  public:
   virtual ~Platform() = default;
@@ -23,10 +25,11 @@ class Platform {
   virtual void SetLabelCaption(LabelId label, const std::string& text) = 0;
   virtual void SetLabelVisible(LabelId label, bool visible) = 0;
   virtual void SetLabelEnabled(LabelId label, bool enabled) = 0;
-  virtual void SetMousePointer(int pointer_code) = 0;
+  virtual void SetMousePointer(MousePointer pointer) = 0;
 
   // Modal; the prompt's lines are joined by a bare CR.
-  virtual void ShowMessage(const std::string& prompt, int style, const std::string& title) = 0;
+  virtual void ShowMessage(const std::string& prompt, MessageStyle style,
+                           const std::string& title) = 0;
 
   // Delivers the window events queued so far; they may re-enter the window's handlers.
   virtual void ProcessPendingEvents() = 0;
@@ -40,11 +43,10 @@ class Platform {
   virtual float SecondsSinceMidnight() = 0;
   virtual std::string ProgramFolder() = 0;
 
-  // Returns at once; a new sound cuts off one still playing. Missing files stay silent.
+  // Returns at once; a new sound cuts off one still playing. What a missing or unplayable
+  // file gives is the back end's: the Qt back end stays silent, Windows plays its default
+  // sound (the call asks for no silence).
   virtual void StartSound(const std::string& path) = 0;
 };
-
-// Program start and event loop of the back end that was built in.
-int RunProgram(int argc, char** argv);
 
 }  // namespace sorel

@@ -2,7 +2,7 @@
 # Cross-builds the Windows program with mingw-w64: build-win/SorelCheck.exe, checked to be a
 # GUI program that imports only system DLLs, and dist/SorelCheck-win64.zip holding it with
 # the five samples, ready to hand to a user. --with-tests also builds the unit tests and the
-# end-to-end driver (scripts/test_windows.sh runs them).
+# end-to-end driver (scripts/test_windows.sh runs them), with warnings as errors.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,7 +20,8 @@ else
 fi
 
 cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-  -DCMAKE_BUILD_TYPE=Release -DSORELCHECK_TESTS="$with_tests" >/dev/null
+  -DCMAKE_BUILD_TYPE=Release -DSORELCHECK_TESTS="$with_tests" -DSORELCHECK_WERROR="$with_tests" \
+  >/dev/null
 if [[ $with_tests == ON ]]; then
   cmake --build build-win -j"$(nproc)"
 else

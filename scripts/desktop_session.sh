@@ -15,7 +15,7 @@ if [[ "${1:-}" != "--inside-bus" ]]; then
 
   running() {
     local state
-    state=$(ps -o stat= -p "$1" 2>/dev/null) && [[ $state != Z* ]]
+    state=$(awk '{print $3}' "/proc/$1/stat" 2>/dev/null) && [[ -n $state && $state != Z ]]
   }
   xvfb_pid=
   stop_all() {

@@ -4,16 +4,15 @@
 # (everything the test suite uses). Calls sudo only when not root.
 set -euo pipefail
 
-run_packages=(cmake g++ make qt6-base-dev qt6-multimedia-dev libgtest-dev fonts-ipafont-gothic)
-test_packages=("${run_packages[@]}" googletest xvfb xauth xdotool x11-utils x11-xserver-utils
-  openbox dbus-x11 at-spi2-core python3-pyatspi gir1.2-atspi-2.0 pulseaudio pulseaudio-utils
-  sox imagemagick)
-
+run_packages=(cmake make g++ qt6-base-dev qt6-multimedia-dev fonts-ipafont-gothic)
+# A private desktop for the tests: X server, window manager, session bus, sound server.
+desktop_packages=(xvfb x11-utils xdotool openbox dbus-daemon pulseaudio pulseaudio-utils)
 windows_packages=(cmake make g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
   binutils-mingw-w64-x86-64)
-windows_test_packages=("${windows_packages[@]}" googletest wine wine64 locales python3 util-linux
-  xvfb xauth x11-utils xdotool openbox dbus-x11 pulseaudio pulseaudio-utils)
-test_packages+=("${windows_test_packages[@]}")
+windows_test_packages=("${windows_packages[@]}" "${desktop_packages[@]}" googletest wine wine64
+  locales python3)
+test_packages=("${run_packages[@]}" "${windows_test_packages[@]}" libgtest-dev clang-format
+  at-spi2-core python3-pyatspi gir1.2-atspi-2.0 imagemagick)
 
 case "${1:-}" in
   run) wanted=("${run_packages[@]}") ;;

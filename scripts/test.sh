@@ -1,24 +1,34 @@
 #!/bin/bash
-# Installs what the tests need, builds everything and runs every test: unit tests, the Linux
-# program end to end in a private desktop, and the Windows build under Wine.
+# Installs what the tests need, builds everything in build-test/ and build-win/ and runs every
+# test: the trace data check, unit tests, the Linux program end to end in a private desktop,
+# and the Windows build under Wine. All builds treat warnings as errors.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install_packages.sh test
+source scripts/invoking_user.sh
+if [[ ${#as_invoking_user[@]} -gt 0 ]]; then
+  exec "${as_invoking_user[@]}" "$0" "$@"
+fi
 
 echo "== formatting"
-git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+find app disktest voicetest platform tests bench -name '*.cpp' -o -name '*.h' |
+  xargs clang-format --dry-run --Werror
+
+echo "== trace data"
+python3 tools/gen_traces.py --check
 
 echo "== Linux build"
 # The benchmarks are built (not run) so they keep compiling.
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DSORELCHECK_WERROR=ON -DSORELCHECK_BENCH=ON >/dev/null
-cmake --build build -j"$(nproc)"
+cmake -S . -B build-test -DCMAKE_BUILD_TYPE=Release -DSORELCHECK_WERROR=ON \
+  -DSORELCHECK_BENCH=ON >/dev/null
+cmake --build build-test -j"$(nproc)"
 
 results=$(mktemp -d)
 trap 'rm -rf "$results"' EXIT
 status=0
 
 echo "== Linux tests"
-scripts/desktop_session.sh ctest --test-dir build --output-on-failure 2>&1 |
+scripts/desktop_session.sh ctest --test-dir build-test --output-on-failure 2>&1 |
   tee "$results/linux.log" || status=1
 
 if [[ -x scripts/test_windows.sh ]]; then

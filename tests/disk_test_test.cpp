@@ -22,6 +22,11 @@ constexpr std::int64_t kTestFileSize = 734003200;
 
 class DiskTest : public FormFixture {};
 
+class FullSizeDiskTest : public FormFixture {
+ protected:
+  FullSizeDiskTest() : FormFixture(kRecordWritten) {}
+};
+
 #ifndef _WIN32
 std::size_t ResidentPages(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY);
@@ -39,7 +44,7 @@ std::size_t ResidentPages(const std::string& path) {
 }
 #endif
 
-TEST_F(DiskTest, FullRunShowsTheMessagesAndLeavesTheFileOpenAndUncached) {
+TEST_F(FullSizeDiskTest, FullRunShowsTheMessagesAndLeavesTheFileOpenAndUncached) {
   platform_.SetClock({100.0f, 115.338f});
   StartProgram();
 
@@ -55,7 +60,7 @@ TEST_F(DiskTest, FullRunShowsTheMessagesAndLeavesTheFileOpenAndUncached) {
   EXPECT_EQ(messages[2].prompt, InstructionMessage());
   for (const auto& message : messages) {
     EXPECT_EQ(message.title, "動作確認");
-    EXPECT_EQ(message.style, 64);
+    EXPECT_EQ(static_cast<int>(message.style), 64);
   }
   // Pointer / welcome label / progress label while each box was up.
   EXPECT_EQ(platform_.screen_at_messages(),
@@ -63,7 +68,7 @@ TEST_F(DiskTest, FullRunShowsTheMessagesAndLeavesTheFileOpenAndUncached) {
   EXPECT_TRUE(platform_.label(LabelId::kLabel1).enabled);
   EXPECT_EQ(platform_.label(LabelId::kLabel4).caption, "ファイル作成中です...");
   EXPECT_FALSE(platform_.label(LabelId::kLabel4).visible);
-  EXPECT_EQ(platform_.pointer(), kPointerDefault);
+  EXPECT_EQ(platform_.pointer(), MousePointer::kDefault);
   EXPECT_EQ(form_.Cnt, 5);
   EXPECT_TRUE(form_.test_file().IsOpen());
   EXPECT_GE(platform_.events_processed(), 1);
@@ -103,8 +108,9 @@ TEST_F(DiskTest, RunsOnceAndDeletesAnEarlierFileFirst) {
 TEST_F(DiskTest, ProgressIsShownWhileTheFileIsCreated) {
   std::string during;
   platform_.QueueEvent([&] {
-    during = std::to_string(platform_.pointer()) + "/" + platform_.label(LabelId::kLabel4).caption +
-             "/" + (platform_.label(LabelId::kLabel4).visible ? "shown" : "hidden") + "/" +
+    during = std::to_string(static_cast<int>(platform_.pointer())) + "/" +
+             platform_.label(LabelId::kLabel4).caption + "/" +
+             (platform_.label(LabelId::kLabel4).visible ? "shown" : "hidden") + "/" +
              (platform_.label(LabelId::kLabel1).enabled ? "on" : "off");
   });
   StartProgram();
@@ -130,7 +136,7 @@ TEST_F(DiskTest, FileThatCannotBeCreatedEndsTheProgramWithTheFailureMessage) {
   EXPECT_EQ(messages[1].title, "エラーが発生しました");
   EXPECT_EQ(messages[1].prompt,
             "音声テストファイルの作成に失敗しました。\rプログラムを終了します。");
-  EXPECT_EQ(messages[1].style, 64);
+  EXPECT_EQ(static_cast<int>(messages[1].style), 64);
   // The screen stays as the failure left it.
   EXPECT_EQ(platform_.screen_at_messages()[1], "11/off/shown");
   EXPECT_TRUE(std::filesystem::is_directory(test_file_path_));
@@ -143,7 +149,7 @@ TEST_F(DiskTest, FullDiskRemovesThePartialFile) {
   ::getrlimit(RLIMIT_FSIZE, &saved);
   auto* previous = std::signal(SIGXFSZ, SIG_IGN);
   rlimit small = saved;
-  small.rlim_cur = 8 << 20;
+  small.rlim_cur = 1 << 20;
   ::setrlimit(RLIMIT_FSIZE, &small);
   StartProgram();
   ::setrlimit(RLIMIT_FSIZE, &saved);

@@ -11,10 +11,16 @@
 
 namespace sorel::testing {
 
+// A 4 MiB test file: what the disk test does to it does not depend on its size, and the suite
+// stays light on the disk. One test makes the real 700 MiB file.
+inline constexpr std::int32_t kSmallRecordWritten = 4096;
+
 // One program run against the scripted back end, with its test file in a temp folder.
 class FormFixture : public ::testing::Test {
  protected:
-  FormFixture() : test_file_path_(folder_.File("temp.txt")), form_(platform_, test_file_path_) {
+  explicit FormFixture(std::int32_t record_written = kSmallRecordWritten)
+      : test_file_path_(folder_.File("temp.txt")),
+        form_(platform_, test_file_path_, record_written) {
     platform_.Attach(form_);
     platform_.SetClock({100.0f, 115.0f});
   }

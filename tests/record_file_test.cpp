@@ -1,4 +1,4 @@
-#include "disktest/record_file.h"
+#include "platform/record_file.h"
 
 #include <gtest/gtest.h>
 
@@ -75,12 +75,12 @@ TEST(RecordFile, FailuresRaiseRunErrors) {
 
 TEST(RecordFile, DeletionIgnoresErrors) {
   TempFolder folder;
-  DeleteFileIgnoringErrors(folder.File("never-existed"));
+  DeleteEarlierTestFile(folder.File("never-existed"));
   std::filesystem::create_directories(folder.File("dir") + "/inside");
-  DeleteFileIgnoringErrors(folder.File("dir"));
+  DeleteEarlierTestFile(folder.File("dir"));
   EXPECT_TRUE(std::filesystem::exists(folder.File("dir") + "/inside"));
   { std::ofstream(folder.File("gone.txt")) << "x"; }
-  DeleteFileIgnoringErrors(folder.File("gone.txt"));
+  DeleteEarlierTestFile(folder.File("gone.txt"));
   EXPECT_FALSE(std::filesystem::exists(folder.File("gone.txt")));
 }
 

@@ -5,7 +5,7 @@
 #include <fstream>
 
 #include "app/run_error.h"
-#include "disktest/record_file.h"
+#include "platform/record_file.h"
 #include "platform/testing/win32_file_probe.h"
 #include "platform/win32/win32_errors.h"
 #include "tests/file_helpers.h"
@@ -96,7 +96,7 @@ TEST(Win32RecordFile, DeletingTheOpenFileKeepsItReadableUntilItIsClosed) {
   data.fill(0x5A);
   file.WriteRecordExtending(3, data);
 
-  DeleteFileIgnoringErrors(path);
+  DeleteEarlierTestFile(path);
   std::array<std::uint8_t, 512> back{};
   file.ReadRecord(3, back);
   EXPECT_EQ(back, data);
@@ -115,7 +115,7 @@ TEST(Win32RecordFile, AFileHeldWithoutDeleteSharingSurvivesTheDeletionQuietly) {
   {
     ForeignHandle other(path, ForeignHandle::Sharing::kReadWrite);
     ASSERT_TRUE(other.is_open());
-    DeleteFileIgnoringErrors(path);
+    DeleteEarlierTestFile(path);
   }
   EXPECT_EQ(ReadAll(path), std::string(10, 'e'));
 }

@@ -18,7 +18,7 @@ import sys
 import zlib
 
 ICO_SIZES = (16, 24, 32, 48)
-PNG_SIZES = (16, 24, 32, 48, 256)
+PNG_SIZES = (16, 24, 32, 48)
 
 # High contrast on both light and dark panels: a deep blue tile with a darker
 # rim, a white speaker, yellow waves, a light grey drive with a green lamp.

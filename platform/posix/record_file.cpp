@@ -1,4 +1,4 @@
-#include "disktest/record_file.h"
+#include "platform/record_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -100,6 +100,11 @@ void RecordFile::DropCachedPages() noexcept {
   ::posix_fadvise(static_cast<int>(handle_), 0, 0, POSIX_FADV_DONTNEED);
 }
 
-void DeleteFileIgnoringErrors(const std::string& path) noexcept { ::unlink(path.c_str()); }
+void RecordFile::CloseAndDelete(const std::string& path) noexcept {
+  Close();
+  ::unlink(path.c_str());
+}
+
+void DeleteEarlierTestFile(const std::string& path) noexcept { ::unlink(path.c_str()); }
 
 }  // namespace sorel

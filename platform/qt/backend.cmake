@@ -3,6 +3,7 @@ find_package(Qt6 REQUIRED COMPONENTS Widgets Multimedia)
 qt_add_resources(SORELCHECK_QT_RESOURCES platform/qt/resources.qrc)
 add_executable(SorelCheck
   app/main.cpp
+  platform/exit_cleanup.cpp
   platform/qt/main_window.cpp
   platform/qt/program.cpp
   platform/qt/qt_platform.cpp

@@ -21,12 +21,7 @@ std::int16_t VirtualKeyCode(int qt_key) {
     case Qt::Key_Escape:
       return kVkEscape;
     default:
-      // Letters and digits share their codes; the form ignores everything else anyway.
-      if ((qt_key >= Qt::Key_A && qt_key <= Qt::Key_Z) ||
-          (qt_key >= Qt::Key_0 && qt_key <= Qt::Key_9)) {
-        return static_cast<std::int16_t>(qt_key);
-      }
-      return 0;
+      return 0;  // the form acts on no other key
   }
 }
 

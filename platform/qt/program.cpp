@@ -1,31 +1,25 @@
+#include "platform/program.h"
+
 #include <QApplication>
 #include <QWidget>
-#include <cstdlib>
 
 #include "app/dispatch.h"
 #include "app/form1.h"
-#include "disktest/record_file.h"
-#include "disktest/test_file.h"
 #include "platform/qt/main_window.h"
 #include "platform/qt/qt_platform.h"
 #include "platform/qt/termination_signals.h"
 
 namespace sorel {
-namespace {
-
-// Qt ends the process with exit() when the display goes away (a crashed or closed X session),
-// bypassing the window's unload; the 700 MiB file must not outlive the program even then.
-void RemoveTestFileAtExit() { DeleteFileIgnoringErrors(kTestFilePath); }
-
-}  // namespace
 
 int RunProgram(int argc, char** argv) {
-  std::atexit(RemoveTestFileAtExit);
   QApplication application(argc, argv);
   QApplication::setApplicationName("SorelCheck");
 
   QtPlatform platform;
   Form1 form(platform);
+  // Qt ends the process with exit() when the display goes away (a crashed or closed X
+  // session), bypassing the window's unload; the 700 MiB file must not outlive it even then.
+  const ExitCleanup exit_cleanup(form);
   MainWindow window(form);
   platform.Attach(window);
 

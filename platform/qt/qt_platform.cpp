@@ -11,17 +11,8 @@
 namespace sorel {
 namespace {
 
-QMessageBox::Icon IconForStyle(int style) {
-  switch (style & 0xF0) {
-    case 16:
-      return QMessageBox::Critical;
-    case 32:
-      return QMessageBox::Question;
-    case 48:
-      return QMessageBox::Warning;
-    default:
-      return QMessageBox::Information;
-  }
+QMessageBox::Icon IconForStyle(MessageStyle style) {
+  return style == MessageStyle::kCritical ? QMessageBox::Critical : QMessageBox::Information;
 }
 
 }  // namespace
@@ -38,15 +29,16 @@ void QtPlatform::SetLabelEnabled(LabelId label, bool enabled) {
   window_->label(label)->setEnabled(enabled);
 }
 
-void QtPlatform::SetMousePointer(int pointer_code) {
-  if (pointer_code == kPointerBusy) {
+void QtPlatform::SetMousePointer(MousePointer pointer) {
+  if (pointer == MousePointer::kBusy) {
     window_->setCursor(Qt::WaitCursor);
   } else {
     window_->unsetCursor();
   }
 }
 
-void QtPlatform::ShowMessage(const std::string& prompt, int style, const std::string& title) {
+void QtPlatform::ShowMessage(const std::string& prompt, MessageStyle style,
+                             const std::string& title) {
   QWidget* owner = window_->unloaded() ? nullptr : window_;
   const QString text = WithPlainLineBreaks(prompt);
   QMessageBox box(IconForStyle(style), QString::fromStdString(title), text, QMessageBox::Ok, owner);

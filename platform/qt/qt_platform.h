@@ -13,8 +13,9 @@ class QtPlatform : public Platform {
   void SetLabelCaption(LabelId label, const std::string& text) override;
   void SetLabelVisible(LabelId label, bool visible) override;
   void SetLabelEnabled(LabelId label, bool enabled) override;
-  void SetMousePointer(int pointer_code) override;
-  void ShowMessage(const std::string& prompt, int style, const std::string& title) override;
+  void SetMousePointer(MousePointer pointer) override;
+  void ShowMessage(const std::string& prompt, MessageStyle style,
+                   const std::string& title) override;
   void ProcessPendingEvents() override;
   void UnloadWindow() override;
   [[noreturn]] void EndProgram(int exit_status) override;

@@ -35,10 +35,11 @@ void ScriptedPlatform::SetLabelEnabled(LabelId label, bool enabled) {
   labels_[label].enabled = enabled;
 }
 
-void ScriptedPlatform::ShowMessage(const std::string& prompt, int style, const std::string& title) {
+void ScriptedPlatform::ShowMessage(const std::string& prompt, MessageStyle style,
+                                   const std::string& title) {
   const std::size_t index = messages_.size();
   messages_.push_back({prompt, style, title});
-  screen_at_messages_.push_back(std::to_string(pointer_) + "/" +
+  screen_at_messages_.push_back(std::to_string(static_cast<int>(pointer_)) + "/" +
                                 (labels_[LabelId::kLabel1].enabled ? "on" : "off") + "/" +
                                 (labels_[LabelId::kLabel4].visible ? "shown" : "hidden"));
   // A modal box runs its own loop; the window re-activates when it closes.

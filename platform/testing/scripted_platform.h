@@ -10,6 +10,8 @@
 
 namespace sorel {
 
+class Form1;
+
 // Thrown by EndProgram so a test can watch the program end without the process going away.
 struct ProgramEnded {
   int exit_status;
@@ -21,7 +23,7 @@ class ScriptedPlatform : public Platform {
  public:
   struct Message {
     std::string prompt;
-    int style;
+    MessageStyle style;
     std::string title;
   };
   struct LabelState {
@@ -56,7 +58,7 @@ class ScriptedPlatform : public Platform {
   const std::vector<Message>& messages() const { return messages_; }
   const std::vector<std::string>& sounds() const { return sounds_; }
   const LabelState& label(LabelId id) { return labels_[id]; }
-  int pointer() const { return pointer_; }
+  MousePointer pointer() const { return pointer_; }
   bool window_loaded() const { return window_loaded_; }
   int events_processed() const { return events_processed_; }
   // What the screen showed at each message box: "pointer/label1 enabled/label4 visible".
@@ -65,8 +67,9 @@ class ScriptedPlatform : public Platform {
   void SetLabelCaption(LabelId label, const std::string& text) override;
   void SetLabelVisible(LabelId label, bool visible) override;
   void SetLabelEnabled(LabelId label, bool enabled) override;
-  void SetMousePointer(int pointer_code) override { pointer_ = pointer_code; }
-  void ShowMessage(const std::string& prompt, int style, const std::string& title) override;
+  void SetMousePointer(MousePointer pointer) override { pointer_ = pointer; }
+  void ShowMessage(const std::string& prompt, MessageStyle style,
+                   const std::string& title) override;
   void ProcessPendingEvents() override;
   void UnloadWindow() override;
   [[noreturn]] void EndProgram(int exit_status) override;
@@ -85,7 +88,7 @@ class ScriptedPlatform : public Platform {
   std::vector<std::string> sounds_;
   std::vector<std::string> screen_at_messages_;
   std::map<LabelId, LabelState> labels_;
-  int pointer_ = kPointerDefault;
+  MousePointer pointer_ = MousePointer::kDefault;
   bool window_loaded_ = true;
   int events_processed_ = 0;
 };

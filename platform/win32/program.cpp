@@ -4,6 +4,7 @@
 
 #include "app/dispatch.h"
 #include "app/form1.h"
+#include "platform/program.h"
 #include "platform/win32/main_window.h"
 #include "platform/win32/win32_platform.h"
 

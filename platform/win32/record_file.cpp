@@ -1,4 +1,4 @@
-#include "disktest/record_file.h"
+#include "platform/record_file.h"
 
 #include <windows.h>
 
@@ -153,7 +153,12 @@ void RecordFile::DropCachedPages() noexcept {
   // cached pages while a cached handle to it is open.
 }
 
-void DeleteFileIgnoringErrors(const std::string& path) noexcept {
+void RecordFile::CloseAndDelete(const std::string& path) noexcept {
+  Close();
+  DeleteFileW(Utf16FromUtf8(path).c_str());
+}
+
+void DeleteEarlierTestFile(const std::string& path) noexcept {
   DeleteFileW(Utf16FromUtf8(path).c_str());
 }
 

@@ -18,11 +18,12 @@ void Win32Platform::SetLabelEnabled(LabelId label, bool enabled) {
   EnableWindow(window_->label(label), enabled ? TRUE : FALSE);
 }
 
-void Win32Platform::SetMousePointer(int pointer_code) {
-  window_->SetBusyPointer(pointer_code == kPointerBusy);
+void Win32Platform::SetMousePointer(MousePointer pointer) {
+  window_->SetBusyPointer(pointer == MousePointer::kBusy);
 }
 
-void Win32Platform::ShowMessage(const std::string& prompt, int style, const std::string& title) {
+void Win32Platform::ShowMessage(const std::string& prompt, MessageStyle style,
+                                const std::string& title) {
   // Owned by the window, so closing the window also ends the box; a box after the window is
   // gone (an error report) stands alone.
   HWND owner = window_->unloaded() ? nullptr : window_->handle();

@@ -20,6 +20,8 @@ class RecordFile {
   void Open(const std::string& path);
   bool IsOpen() const { return handle_ != kNoHandle; }
   void Close() noexcept;
+  // Closes the file, then deletes what path names, errors ignored.
+  void CloseAndDelete(const std::string& path) noexcept;
 
   // Writes data into the start of record `record` and pads the record to its full length.
   // Space the file gains in front of the record is written with zeros (never over bytes that
@@ -48,7 +50,8 @@ class RecordFile {
   std::function<void(std::int32_t)> read_observer_;
 };
 
-// Removes the file at path; a missing or undeletable file is passed over silently.
-void DeleteFileIgnoringErrors(const std::string& path) noexcept;
+// Removes an earlier run's test file at path before a new one is made; a missing or
+// undeletable file is passed over silently.
+void DeleteEarlierTestFile(const std::string& path) noexcept;
 
 }  // namespace sorel

@@ -1,4 +1,4 @@
-#include "disktest/record_file.h"
+#include "platform/record_file.h"
 
 #include "app/run_error.h"
 
