@@ -9,6 +9,12 @@ namespace sorel {
 
 // A file of fixed-length records numbered from 1, opened without truncation. Failures raise
 // RunError. Implemented once for POSIX and once for Win32.
+//
+// On POSIX systems the test file lives in a folder that every user may write to, so the file
+// layer trusts nothing it finds at the path: it never follows a symbolic link, opens and
+// removes only a plain file of the user running the program (one link, never a FIFO or a
+// folder), and a run holds an exclusive lock on its file for as long as it is open, so that a
+// second run leaves it alone.
 class RecordFile {
  public:
   explicit RecordFile(std::int64_t record_length) : record_length_(record_length) {}
@@ -16,11 +22,14 @@ class RecordFile {
   RecordFile(const RecordFile&) = delete;
   RecordFile& operator=(const RecordFile&) = delete;
 
-  // Creates the file if it is missing; an existing file keeps its content.
+  // Win32: creates the file if it is missing; an existing file keeps its content.
+  // POSIX: creates a new file and locks it; anything already at the path is refused.
   void Open(const std::string& path);
   bool IsOpen() const { return handle_ != kNoHandle; }
   void Close() noexcept;
-  // Closes the file, then deletes what path names, errors ignored.
+  // Closes the file and deletes it, errors ignored. Win32 deletes what path names. POSIX
+  // deletes only while path still names the file this object opened, and with no file open
+  // deletes nothing: a run never removes another run's file.
   void CloseAndDelete(const std::string& path) noexcept;
 
   // Writes data into the start of record `record` and pads the record to its full length.
@@ -51,7 +60,8 @@ class RecordFile {
 };
 
 // Removes an earlier run's test file at path before a new one is made; a missing or
-// undeletable file is passed over silently.
+// undeletable file is passed over silently. POSIX removes only a link of ours (never what it
+// points to) or a plain file of ours that no live run holds locked.
 void DeleteEarlierTestFile(const std::string& path) noexcept;
 
 }  // namespace sorel

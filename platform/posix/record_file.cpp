@@ -1,10 +1,13 @@
 #include "platform/record_file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <utility>
 #include <vector>
 
 #include "app/run_error.h"
@@ -49,13 +52,68 @@ void WriteAll(int fd, const std::uint8_t* data, std::int64_t size, std::int64_t 
   }
 }
 
+// The test file lives in a folder every user may write to: whatever stands at the path may
+// belong to someone else. A link is never followed and a FIFO must not block the opening.
+constexpr int kNoSurprises = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+
+bool IsPlainFileOfOurs(const struct stat& info) {
+  return S_ISREG(info.st_mode) && info.st_nlink == 1 && info.st_uid == ::geteuid();
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Whether path, not followed, still names the file open as fd.
+bool PathNames(const std::string& path, int fd) {
+  struct stat at_path {
+  }, opened{};
+  return ::lstat(path.c_str(), &at_path) == 0 && ::fstat(fd, &opened) == 0 &&
+         SameFile(at_path, opened);
+}
+
+// The lock belongs to the open file description: another run (or another open of the file in
+// this process) cannot take it while we hold it, and it goes when its holder dies.
+bool LockForThisRun(int fd) {
+  int result;
+  do {
+    result = ::flock(fd, LOCK_EX | LOCK_NB);
+  } while (result != 0 && errno == EINTR);
+  return result == 0;
+}
+
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
+
+ private:
+  int fd_;
+};
+
 }  // namespace
 
 void RecordFile::Open(const std::string& path) {
   if (IsOpen()) throw RunError(kErrPathAccess);
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) RaiseFromErrno();
-  handle_ = fd;
+  // Always a new file: the deletion before the test removed every earlier file of ours that no
+  // live run holds, so what still stands at the path is not ours to write (another user's
+  // file, a link, a FIFO, a file another run holds), and a file that existed before the
+  // timing would spoil the figure.
+  Descriptor file(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | kNoSurprises, 0644));
+  if (file.get() < 0) RaiseFromErrno();
+  struct stat info {};
+  if (::fstat(file.get(), &info) != 0) RaiseFromErrno();
+  if (!IsPlainFileOfOurs(info)) throw RunError(kErrPathAccess);
+  if (!LockForThisRun(file.get())) throw RunError(kErrPermissionDenied);
+  // Another run's deletion may have taken the new file away before it was locked.
+  if (!PathNames(path, file.get())) throw RunError(kErrPathAccess);
+  handle_ = file.release();
 }
 
 void RecordFile::Close() noexcept {
@@ -101,10 +159,31 @@ void RecordFile::DropCachedPages() noexcept {
 }
 
 void RecordFile::CloseAndDelete(const std::string& path) noexcept {
+  // Checked while the file is still open and locked: the path may name another run's file by
+  // now, or something another user put there.
+  if (IsOpen() && PathNames(path, static_cast<int>(handle_))) ::unlink(path.c_str());
   Close();
-  ::unlink(path.c_str());
 }
 
-void DeleteEarlierTestFile(const std::string& path) noexcept { ::unlink(path.c_str()); }
+void DeleteEarlierTestFile(const std::string& path) noexcept {
+  struct stat at_path {};
+  if (::lstat(path.c_str(), &at_path) != 0) return;
+  if (S_ISLNK(at_path.st_mode)) {
+    // The link itself, never what it points to; and only a link of ours.
+    if (at_path.st_uid == ::geteuid()) ::unlink(path.c_str());
+    return;
+  }
+  if (!IsPlainFileOfOurs(at_path)) return;
+  const Descriptor file(::open(path.c_str(), O_RDONLY | kNoSurprises));
+  if (file.get() < 0) return;
+  struct stat opened {};
+  if (::fstat(file.get(), &opened) != 0 || !IsPlainFileOfOurs(opened) ||
+      !SameFile(at_path, opened)) {
+    return;
+  }
+  // A live run holds its file locked: that one stays. A killed run's leftover has no locker.
+  if (!LockForThisRun(file.get())) return;
+  if (PathNames(path, file.get())) ::unlink(path.c_str());
+}
 
 }  // namespace sorel
