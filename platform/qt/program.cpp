@@ -23,13 +23,16 @@ int RunProgram(int argc, char** argv) {
   MainWindow window(form);
   platform.Attach(window);
 
-  RouteTerminationSignals([&window] {
+  // Ends the run as closing the window would, for a signal or a window destroyed from outside.
+  const auto unload = [&window] {
     // A message box may be open: close it so the run below it can see the window is gone.
     for (QWidget* widget : QApplication::topLevelWidgets()) {
       if (widget != &window && widget->isVisible()) widget->close();
     }
     window.Unload();
-  });
+  };
+  RouteTerminationSignals(unload);
+  const WindowDestroyedWatch destroyed_watch(window, unload);
 
   DispatchToForm(form, [&] { form.Form_Load(); });
   window.show();

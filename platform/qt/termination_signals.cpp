@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <csignal>
 
 namespace sorel {
@@ -34,6 +36,30 @@ void RouteTerminationSignals(std::function<void()> on_signal) {
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
   for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal_number, &action, nullptr);
+}
+
+WindowDestroyedWatch::WindowDestroyedWatch(const QWidget& window,
+                                           std::function<void()> on_destroyed)
+    : window_(window), on_destroyed_(std::move(on_destroyed)) {
+  QCoreApplication::instance()->installNativeEventFilter(this);
+}
+
+WindowDestroyedWatch::~WindowDestroyedWatch() {
+  QCoreApplication::instance()->removeNativeEventFilter(this);
+}
+
+bool WindowDestroyedWatch::nativeEventFilter(const QByteArray& event_type, void* message,
+                                             qintptr* /*result*/) {
+  if (event_type != "xcb_generic_event_t") return false;
+  const auto* event = static_cast<const xcb_generic_event_t*>(message);
+  if ((event->response_type & ~0x80) != XCB_DESTROY_NOTIFY) return false;
+  // Without creating a native window where none is.
+  if (static_cast<const xcb_destroy_notify_event_t*>(message)->window != window_.internalWinId()) {
+    return false;
+  }
+  // Outside the filter: the unload processes events and closes message boxes.
+  QTimer::singleShot(0, QCoreApplication::instance(), on_destroyed_);
+  return false;
 }
 
 }  // namespace sorel
