@@ -10,9 +10,9 @@ namespace sorel {
 // program ends through the window's normal unload and removes its test file.
 void RouteTerminationSignals(std::function<void()> on_signal);
 
-// While it lives, the destruction of the window's X window by another client (a task switcher's
-// "close", `xdotool windowclose`) calls on_destroyed from the event loop. Qt itself only notes
-// the window unexposed and would go on running with no window that a key could reach.
+// While it lives, the destruction of the window's X window by another X client
+// (`xdotool windowclose`, say) calls on_destroyed from the event loop. Qt itself only notes the
+// window unexposed and would go on running with no window that a key could reach.
 class WindowDestroyedWatch : public QAbstractNativeEventFilter {
  public:
   WindowDestroyedWatch(const QWidget& window, std::function<void()> on_destroyed);
