@@ -2,26 +2,20 @@
 """End-to-end tests of what other programs do to a run: a second run of the program beside it,
 and an X client that destroys its window.
 
-Usage: test_two_runs.py --binary PATH [unittest arguments]; runs inside
-scripts/desktop_session.sh and reports a skip with exit status 77 without a DISPLAY.
+Takes the arguments of test_sorelcheck.py, whose runner and steps it shares.
 """
 
 import os
-import sys
-import unittest
 
+import test_sorelcheck
 from test_sorelcheck import ProgramTestCase
 
-BINARY = None
 FAILURE = ("エラーが発生しました", "音声テストファイルの作成に失敗しました。\nプログラムを終了します。")
 
 
 class FromOutsideTest(ProgramTestCase):
-    def program_binary(self):
-        return BINARY
-
     def start_second_run(self, name):
-        second = self.desktop.Program(BINARY, os.path.join(self.work_dir, f"{name}.log"))
+        second = self.desktop.Program(self.program_binary(), f"{self.work_dir}/{name}.log")
         self.addCleanup(second.stop)
         second.attach()
         return second, second.wait_for_message(timeout=10)
@@ -64,11 +58,4 @@ class FromOutsideTest(ProgramTestCase):
 
 
 if __name__ == "__main__":
-    if "--binary" not in sys.argv[1:-1]:
-        sys.exit("usage: test_two_runs.py --binary PATH [unittest arguments]")
-    at = sys.argv.index("--binary")
-    BINARY = os.path.abspath(sys.argv[at + 1])
-    if not os.environ.get("DISPLAY"):
-        print("SKIPPED: DISPLAY is not set; run through scripts/desktop_session.sh")
-        sys.exit(77)
-    unittest.main(argv=[sys.argv[0], "-v"] + sys.argv[1:at] + sys.argv[at + 2:])
+    test_sorelcheck.main()
