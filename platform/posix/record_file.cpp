@@ -66,8 +66,8 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 
 // Whether path, not followed, still names the file open as fd.
 bool PathNames(const std::string& path, int fd) {
-  struct stat at_path {
-  }, opened{};
+  struct stat at_path {};
+  struct stat opened {};
   return ::lstat(path.c_str(), &at_path) == 0 && ::fstat(fd, &opened) == 0 &&
          SameFile(at_path, opened);
 }
