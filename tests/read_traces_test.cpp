@@ -15,7 +15,6 @@ namespace {
 // The data is pinned byte for byte by tools/gen_traces.py --check; these are the properties the
 // replay relies on, seen through the program's own record rule.
 TEST(ReadTracesTest, EveryReplayStopsAtItsTerminatorAndReadsOnlyRecordsOfTheFile) {
-  constexpr std::size_t kReads[] = {126, 233, 251, 303, 198};
   for (int number = 1; number <= 5; ++number) {
     SCOPED_TRACE(testing::Message() << "a" << number);
     const std::span<const std::int32_t> trace = RecordedTrace(number);
@@ -29,23 +28,19 @@ TEST(ReadTracesTest, EveryReplayStopsAtItsTerminatorAndReadsOnlyRecordsOfTheFile
           << "position " << i << " reads record " << record;
     }
     ASSERT_LT(i, 1000u);
-    ASSERT_EQ(i, trace.size() - 1) << "the terminator is not the last entry";
+    EXPECT_EQ(i, trace.size() - 1) << "the terminator is not the last entry";
     EXPECT_EQ(trace[i], -1);
-    EXPECT_EQ(i - 1, kReads[number - 1]);
   }
   EXPECT_TRUE(RecordedTrace(0).empty());
   EXPECT_TRUE(RecordedTrace(6).empty());
 }
 
-TEST(ReadTracesTest, RecordNumbersRoundHalvesToEven) {
-  const std::span<const std::int32_t> a1 = RecordedTrace(1);
-  ASSERT_GE(a1.size(), 4u);
-  EXPECT_EQ(RecordNumberOf(a1[1]), 349);
-  EXPECT_EQ(RecordNumberOf(a1[2]), 349);
-  EXPECT_EQ(RecordNumberOf(a1[3]), 352);
+TEST(RecordNumber, RoundsHalfToEven) {
   const struct {
     std::int32_t entry, record;
-  } cases[] = {{256, 0}, {257, 1}, {768, 2}, {1280, 2}, {1281, 3}, {5784832, 11298}};
+  } cases[] = {{256, 0},      {257, 1},       {511, 1},         {512, 1},
+               {768, 2},      {1280, 2},      {1281, 3},        {178872, 349},
+               {180078, 352}, {677141, 1323}, {5784832, 11298}, {363005596, 708995}};
   for (const auto& c : cases) EXPECT_EQ(RecordNumberOf(c.entry), c.record) << c.entry;
 }
 
