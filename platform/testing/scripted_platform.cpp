@@ -52,6 +52,7 @@ void ScriptedPlatform::UnloadWindow() {
 }
 
 float ScriptedPlatform::SecondsSinceMidnight() {
+  if (at_clock_reading_) at_clock_reading_();
   return clock_[std::min(clock_next_++, clock_.size() - 1)];
 }
 

@@ -37,8 +37,12 @@ class ScriptedPlatform : public Platform {
   void WhileMessageShown(std::size_t index, Action action) {
     message_actions_[index] = std::move(action);
   }
-  // Clock readings handed out in order; afterwards the last one repeats.
-  void SetClock(std::vector<float> readings) { clock_ = std::move(readings); }
+  // Clock readings handed out in order; afterwards the last one repeats. The action runs at
+  // each reading, e.g. to look at the test file as the timed span ends.
+  void SetClock(std::vector<float> readings, Action at_reading = {}) {
+    clock_ = std::move(readings);
+    at_clock_reading_ = std::move(at_reading);
+  }
   void SetProgramFolder(std::string folder) { folder_ = std::move(folder); }
 
   // Load and first activation (this runs the disk test), a key press, the window closed from
@@ -79,6 +83,7 @@ class ScriptedPlatform : public Platform {
   std::deque<Action> pending_events_;
   std::map<std::size_t, Action> message_actions_;
   std::vector<float> clock_{0.0f};
+  Action at_clock_reading_;
   std::size_t clock_next_ = 0;
   std::string folder_ = "C:\\Program Files\\SorelCheck";
   std::vector<Message> messages_;
