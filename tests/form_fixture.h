@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <vector>
 
 #include "app/form1.h"
 #include "platform/testing/scripted_platform.h"
@@ -15,7 +16,8 @@ namespace sorel::testing {
 // stays light on the disk. One test makes the real 700 MiB file.
 inline constexpr std::int32_t kSmallRecordWritten = 4096;
 
-// One program run against the scripted back end, with its test file in a temp folder.
+// One program run against the scripted back end, with its test file in a temp folder and every
+// record that a replay reads logged.
 class ProgramRun {
  public:
   explicit ProgramRun(std::int32_t record_written = kSmallRecordWritten)
@@ -23,10 +25,11 @@ class ProgramRun {
         form_(platform_, test_file_path_, record_written) {
     platform_.Attach(form_);
     platform_.SetClock({100.0f, 115.0f});
+    form_.test_file().SetReadObserver([this](std::int32_t record) { reads_.push_back(record); });
   }
 
-  // Load and first activation, or a key, as the back end delivers them; notes how the
-  // program ended if it ended itself.
+  // Load and first activation, or a key, as the back end delivers them; notes the exit status
+  // if the program ended itself.
   void StartProgram() {
     Run([&] { platform_.StartProgram(); });
   }
@@ -40,6 +43,7 @@ class ProgramRun {
   ScriptedPlatform platform_;
   Form1 form_;
   std::optional<int> exit_status_;
+  std::vector<std::int32_t> reads_;
 
  private:
   template <typename Body>
@@ -52,9 +56,6 @@ class ProgramRun {
   }
 };
 
-class FormFixture : public ::testing::Test, public ProgramRun {
- protected:
-  using ProgramRun::ProgramRun;
-};
+class FormFixture : public ::testing::Test, public ProgramRun {};
 
 }  // namespace sorel::testing

@@ -15,11 +15,11 @@ class TempFolder {
     static std::atomic<int> serial{0};
     const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
 #ifdef _WIN32
-    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    path_ = std::filesystem::temp_directory_path();
 #else
-    const std::filesystem::path base = "/var/tmp";
+    path_ = "/var/tmp";
 #endif
-    path_ = base / ("sorelcheck-test-" + std::to_string(stamp) + "-" + std::to_string(serial++));
+    path_ /= "sorelcheck-test-" + std::to_string(stamp) + "-" + std::to_string(serial++);
     std::filesystem::create_directories(path_);
   }
   ~TempFolder() {

@@ -1,3 +1,4 @@
+#include <tuple>
 #include <vector>
 
 #include "app/run_error.h"
@@ -11,43 +12,32 @@ std::string Sample(int number) {
   return "C:\\Program Files\\SorelCheck\\a" + std::to_string(number) + ".wav";
 }
 
-// After the disk test, with every record read by a replay logged.
-class VoiceRun : public ProgramRun {
- public:
-  VoiceRun() {
-    StartProgram();
-    EXPECT_TRUE(form_.test_file().IsOpen());
-    form_.test_file().SetReadObserver([this](std::int32_t record) { reads_.push_back(record); });
-  }
-  std::vector<std::int32_t> reads_;
+// After the disk test.
+class VoiceTest : public FormFixture {
+  void SetUp() override { StartProgram(); }
 };
-
-class VoiceTest : public ::testing::Test, public VoiceRun {};
 
 // Down and Up move the counter, which wraps within 0 to 4 from the 5 the disk test leaves;
 // each step replays its own trace, then starts its own sample. Other keys do nothing.
 TEST_F(VoiceTest, KeysWrapTheCounterAndPairEachTraceWithItsSample) {
-  const struct {
-    std::int16_t key;
-    int counter;
-    std::size_t reads;
-  } steps[] = {{13, 5, 0},        {kVkDown, 0, 126}, {kVkDown, 1, 233}, {kVkDown, 2, 251},
-               {kVkDown, 3, 303}, {kVkDown, 4, 198}, {kVkDown, 0, 126}, {kVkUp, 4, 198},
-               {37, 4, 0},        {kVkUp, 3, 303},   {kVkUp, 2, 251},   {kVkUp, 1, 233},
-               {kVkUp, 0, 126},   {65, 0, 0}};
+  // Key, the counter after it, the records its replay reads.
+  const std::tuple<std::int16_t, int, std::size_t> steps[] = {
+      {13, 5, 0},        {kVkDown, 0, 126}, {kVkDown, 1, 233}, {kVkDown, 2, 251}, {kVkDown, 3, 303},
+      {kVkDown, 4, 198}, {kVkDown, 0, 126}, {kVkUp, 4, 198},   {37, 4, 0},        {kVkUp, 3, 303},
+      {kVkUp, 2, 251},   {kVkUp, 1, 233},   {kVkUp, 0, 126},   {65, 0, 0}};
   std::size_t sounds = 0;
-  for (const auto& step : steps) {
-    SCOPED_TRACE(::testing::Message() << step.key << " to " << step.counter);
+  for (const auto& [key, counter, reads] : steps) {
+    SCOPED_TRACE(::testing::Message() << key << " to " << counter);
     reads_.clear();
     const int events = platform_.events_processed();
-    PressKey(step.key);
-    EXPECT_EQ(form_.Cnt, step.counter);
-    EXPECT_EQ(reads_.size(), step.reads);
+    PressKey(key);
+    EXPECT_EQ(form_.Cnt, counter);
+    EXPECT_EQ(reads_.size(), reads);
     // The replay lets events through after every read.
-    EXPECT_GE(platform_.events_processed() - events, static_cast<int>(step.reads));
-    if (step.reads == 0) continue;
+    EXPECT_GE(platform_.events_processed() - events, static_cast<int>(reads));
+    if (reads == 0) continue;
     ASSERT_EQ(platform_.sounds().size(), ++sounds);
-    EXPECT_EQ(platform_.sounds().back(), Sample(step.counter + 1));
+    EXPECT_EQ(platform_.sounds().back(), Sample(counter + 1));
   }
   // The folder already ends in a backslash: none is added.
   form_.Cnt = 5;
@@ -84,25 +74,24 @@ TEST_F(VoiceTest, EscapeDuringAReplayEndsItQuietly) {
 // An error that leaves the key handler is reported under the application title; the program
 // then ends without leaving its file behind. The counter keeps its value on overflow.
 TEST(VoiceErrors, AreReportedAndEndTheProgramWithoutItsFile) {
-  const struct {
-    std::int16_t counter, key;
-    bool bad_trace;
-  } cases[] = {{5, kVkDown, true}, {32767, kVkDown, false}, {-32768, kVkUp, false}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.counter);
-    VoiceRun run;
-    run.form_.Cnt = c.counter;
+  // Counter before the key; the key; whether a1 names a record that does not exist.
+  const std::tuple<std::int16_t, std::int16_t, bool> cases[] = {
+      {5, kVkDown, true}, {32767, kVkDown, false}, {-32768, kVkUp, false}};
+  for (const auto& [counter, key, bad_trace] : cases) {
+    SCOPED_TRACE(counter);
+    ProgramRun run;
+    run.StartProgram();
+    run.form_.Cnt = counter;
     // 180078 names record 352 (entry / 512 rounded), 100 the record 0 that does not exist.
-    if (c.bad_trace) run.form_.a1 = std::vector<std::int32_t>{259447, 180078, 100, 178872, -1};
-    run.PressKey(c.key);
+    if (bad_trace) run.form_.a1 = std::vector<std::int32_t>{259447, 180078, 100, 178872, -1};
+    run.PressKey(key);
     EXPECT_EQ(run.exit_status_, 1);
-    EXPECT_EQ(run.form_.Cnt, c.bad_trace ? 0 : c.counter);
-    EXPECT_EQ(run.reads_,
-              c.bad_trace ? std::vector<std::int32_t>{352} : std::vector<std::int32_t>{});
+    EXPECT_EQ(run.form_.Cnt, bad_trace ? 0 : counter);
+    EXPECT_EQ(run.reads_, bad_trace ? std::vector<std::int32_t>{352} : std::vector<std::int32_t>{});
     EXPECT_TRUE(run.platform_.sounds().empty());
     ASSERT_EQ(run.platform_.messages().size(), 4u);
     EXPECT_EQ(run.platform_.messages()[3].prompt,
-              UnhandledErrorMessage(c.bad_trace ? kErrBadRecordNumber : kErrOverflow));
+              UnhandledErrorMessage(bad_trace ? kErrBadRecordNumber : kErrOverflow));
     EXPECT_EQ(run.platform_.messages()[3].title, kApplicationTitle);
     EXPECT_EQ(run.platform_.messages()[3].style, MessageStyle::kCritical);
     EXPECT_FALSE(run.TestFileExists());
