@@ -55,8 +55,8 @@ std::size_t ResidentPages(const std::string& path) {
 TEST(FullSizeDiskTest, ShowsTheTimeAndLeavesTheWholeFileOpenAllocatedAndUncached) {
   ProgramRun run(kRecordWritten);
   std::int64_t unflushed_at_end = -1;
-  run.platform_.SetClock({86399.0f, 14.0f},
-                         [&] { unflushed_at_end = UnflushedPages(run.test_file_path_); });
+  run.platform_.clock = {86399.0f, 14.0f};
+  run.platform_.at_clock_reading = [&] { unflushed_at_end = UnflushedPages(run.test_file_path_); };
   run.StartProgram();
 
   ASSERT_FALSE(run.exit_status_.has_value());
@@ -68,7 +68,7 @@ TEST(FullSizeDiskTest, ShowsTheTimeAndLeavesTheWholeFileOpenAllocatedAndUncached
     EXPECT_EQ(run.platform_.messages()[i].prompt, prompts[i]);
     EXPECT_EQ(run.platform_.messages()[i].title, kTestTitle);
     EXPECT_EQ(run.platform_.messages()[i].style, MessageStyle::kInformation);
-    EXPECT_EQ(run.platform_.screens_at_messages()[i], screens[i]) << "pointer/Label1/Label4";
+    EXPECT_EQ(run.platform_.messages()[i].screen, screens[i]) << "pointer/Label1/Label4";
   }
   EXPECT_EQ(run.platform_.Screen(), "0/on/hidden " + kProgress);
   EXPECT_EQ(run.form_.Cnt, 5);
@@ -129,7 +129,7 @@ TEST_F(DiskTest, FullDiskEndsTheProgramWithoutItsFile) {
   EXPECT_EQ(platform_.messages()[1].prompt, FailureMessage());
   EXPECT_EQ(platform_.messages()[1].title, kFailureTitle);
   EXPECT_EQ(platform_.messages()[1].style, MessageStyle::kInformation);
-  EXPECT_EQ(platform_.screens_at_messages()[1], "11/off/shown " + kProgress);
+  EXPECT_EQ(platform_.messages()[1].screen, "11/off/shown " + kProgress);
 }
 #endif
 
@@ -146,7 +146,7 @@ TEST(DiskTestClosed, AnywhereStopsTheRunAndLeavesNoFile) {
     if (c.message < 0) {
       run.platform_.QueueEvent([&] { run.platform_.PressKey(kVkEscape); });
     } else {
-      run.platform_.WhileMessageShown(c.message, [&] { run.platform_.CloseWindow(); });
+      run.platform_.while_message_shown[c.message] = [&] { run.platform_.CloseWindow(); };
     }
     run.StartProgram();
     if (c.message == 3) {

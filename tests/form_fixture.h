@@ -24,7 +24,7 @@ class ProgramRun {
       : test_file_path_(folder_.File("temp.txt")),
         form_(platform_, test_file_path_, record_written) {
     platform_.Attach(form_);
-    platform_.SetClock({100.0f, 115.0f});
+    platform_.clock = {100.0f, 115.0f};
     form_.test_file().SetReadObserver([this](std::int32_t record) { reads_.push_back(record); });
   }
 

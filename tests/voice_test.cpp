@@ -41,7 +41,7 @@ TEST_F(VoiceTest, KeysWrapTheCounterAndPairEachTraceWithItsSample) {
   }
   // The folder already ends in a backslash: none is added.
   form_.Cnt = 5;
-  platform_.SetProgramFolder("D:\\");
+  platform_.program_folder = "D:\\";
   PressKey(kVkUp);
   EXPECT_EQ(platform_.sounds().back(), "D:\\a5.wav");
   EXPECT_EQ(platform_.messages().size(), 3u);

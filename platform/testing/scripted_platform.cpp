@@ -30,10 +30,9 @@ std::string ScriptedPlatform::Screen() const {
 void ScriptedPlatform::ShowMessage(const std::string& prompt, MessageStyle style,
                                    const std::string& title) {
   const std::size_t index = messages_.size();
-  messages_.push_back({prompt, style, title});
-  screens_at_messages_.push_back(Screen());
+  messages_.push_back({prompt, style, title, Screen()});
   // A modal box runs its own loop; the window re-activates when it closes.
-  if (auto it = message_actions_.find(index); it != message_actions_.end()) it->second();
+  if (auto it = while_message_shown.find(index); it != while_message_shown.end()) it->second();
   if (window_loaded_ && form_ != nullptr) DispatchToForm(*form_, [&] { form_->Form_Activate(); });
 }
 
@@ -52,8 +51,8 @@ void ScriptedPlatform::UnloadWindow() {
 }
 
 float ScriptedPlatform::SecondsSinceMidnight() {
-  if (at_clock_reading_) at_clock_reading_();
-  return clock_[std::min(clock_next_++, clock_.size() - 1)];
+  if (at_clock_reading) at_clock_reading();
+  return clock[std::min(clock_next_++, clock.size() - 1)];
 }
 
 }  // namespace sorel

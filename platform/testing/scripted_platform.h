@@ -25,6 +25,7 @@ class ScriptedPlatform : public Platform {
     std::string prompt;
     MessageStyle style;
     std::string title;
+    std::string screen;  // what the window showed meanwhile, as Screen() gives it
   };
   using Action = std::function<void()>;
 
@@ -33,17 +34,13 @@ class ScriptedPlatform : public Platform {
 
   // User actions that wait for the next time the program processes pending events.
   void QueueEvent(Action action) { pending_events_.push_back(std::move(action)); }
-  // Runs while message number `index` (from 0) is on screen, before the user presses OK.
-  void WhileMessageShown(std::size_t index, Action action) {
-    message_actions_[index] = std::move(action);
-  }
-  // Clock readings handed out in order; afterwards the last one repeats. The action runs at
-  // each reading, e.g. to look at the test file as the timed span ends.
-  void SetClock(std::vector<float> readings, Action at_reading = {}) {
-    clock_ = std::move(readings);
-    at_clock_reading_ = std::move(at_reading);
-  }
-  void SetProgramFolder(std::string folder) { folder_ = std::move(folder); }
+  // What the user does while message number `index` (from 0) is shown, before pressing OK.
+  std::map<std::size_t, Action> while_message_shown;
+  // Clock readings handed out in order, the last one repeating; the action runs at each
+  // reading, e.g. to look at the test file as the timed span ends.
+  std::vector<float> clock{0.0f};
+  Action at_clock_reading;
+  std::string program_folder = "C:\\Program Files\\SorelCheck";
 
   // Load and first activation (this runs the disk test), a key press, the window closed from
   // outside: as the window system delivers them, errors answered at the dispatch point.
@@ -53,7 +50,6 @@ class ScriptedPlatform : public Platform {
 
   // What the screen shows: "pointer code/Label1 on|off/Label4 shown|hidden caption".
   std::string Screen() const;
-  const std::vector<std::string>& screens_at_messages() const { return screens_at_messages_; }
   const std::vector<Message>& messages() const { return messages_; }
   const std::vector<std::string>& sounds() const { return sounds_; }
   bool window_loaded() const { return window_loaded_; }
@@ -75,20 +71,15 @@ class ScriptedPlatform : public Platform {
   void UnloadWindow() override;
   [[noreturn]] void EndProgram(int exit_status) override { throw ProgramEnded{exit_status}; }
   float SecondsSinceMidnight() override;
-  std::string ProgramFolder() override { return folder_; }
+  std::string ProgramFolder() override { return program_folder; }
   void StartSound(const std::string& path) override { sounds_.push_back(path); }
 
  private:
   Form1* form_ = nullptr;
   std::deque<Action> pending_events_;
-  std::map<std::size_t, Action> message_actions_;
-  std::vector<float> clock_{0.0f};
-  Action at_clock_reading_;
   std::size_t clock_next_ = 0;
-  std::string folder_ = "C:\\Program Files\\SorelCheck";
   std::vector<Message> messages_;
   std::vector<std::string> sounds_;
-  std::vector<std::string> screens_at_messages_;
   // The program changes only these: Label1's state and Label4's caption and visibility.
   bool label1_enabled_ = true;
   bool label4_visible_ = false;
