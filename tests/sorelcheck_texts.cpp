@@ -1,6 +1,5 @@
-// Prints what the core puts on screen as JSON, so the end-to-end runs compare what appears
-// with what the core composed instead of typing the texts again. Line breaks are given as the
-// window shows them.
+// Prints what the core puts on screen as JSON, with line breaks as the window shows them, so
+// the end-to-end runs compare what appears with what the core composed.
 #include <iostream>
 #include <string>
 
@@ -12,12 +11,12 @@ namespace {
 std::string Json(const std::string& text) {
   std::string quoted = "\"";
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r') {
+    if (text[i] == '\r' || text[i] == '\n') {
       quoted += "\\n";
-      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+      i += text.compare(i, 2, "\r\n") == 0;
     } else {
       if (text[i] == '"' || text[i] == '\\') quoted += '\\';
-      quoted += text[i] == '\n' ? std::string("\\n") : std::string(1, text[i]);
+      quoted += text[i];
     }
   }
   return quoted + "\"";
@@ -27,9 +26,6 @@ std::string Json(const std::string& text) {
 
 int main() {
   using namespace sorel;
-  // The result message around its figure, which only the run itself knows.
-  const std::string figure = ElapsedTimeText(12.5f), result = ResultMessage(12.5f);
-  const std::size_t at = result.find(figure);
   std::cout << "{\"caption\": " << Json(kWindowCaption) << ", \"client\": [" << kClientWidth << ", "
             << kClientHeight << "], \"labels\": [";
   for (const LabelLayout& l : kLabels) {
@@ -37,11 +33,14 @@ int main() {
               << ", \"geometry\": [" << l.left << ", " << l.top << ", " << l.width << ", "
               << l.height << "], \"visible\": " << (l.visible_at_start ? "true" : "false") << "}";
   }
+  // The result message around its figure, which only the run itself knows.
+  const std::string figure = ElapsedTimeText(12.5f), result = ResultMessage(12.5f);
+  const std::size_t at = result.find(figure);
   std::cout << "], \"progress\": " << Json(kProgressCaption)
             << ", \"test_title\": " << Json(kTestTitle)
             << ", \"failure_title\": " << Json(kFailureTitle)
             << ", \"start\": " << Json(StartMessage()) << ", \"result\": ["
-            << Json(result.substr(0, at)) << ", " << Json(result.substr(at + figure.size())) << "]"
-            << ", \"instruction\": " << Json(InstructionMessage())
+            << Json(result.substr(0, at)) << ", " << Json(result.substr(at + figure.size()))
+            << "], \"instruction\": " << Json(InstructionMessage())
             << ", \"failure\": " << Json(FailureMessage()) << "}\n";
 }
