@@ -1,19 +1,34 @@
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <string>
 
 namespace sorel::testing {
 
-// A fresh folder for one test, removed with everything in it afterwards.
+// A fresh folder for one test, removed with everything in it afterwards. Disk-backed on
+// purpose: the tests check allocation and the page cache, which a tmpfs /tmp would not show.
 class TempFolder {
  public:
-  TempFolder();
-  ~TempFolder();
+  TempFolder() {
+    static std::atomic<int> serial{0};
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+#ifdef _WIN32
+    path_ = std::filesystem::temp_directory_path();
+#else
+    path_ = "/var/tmp";
+#endif
+    path_ /= "sorelcheck-test-" + std::to_string(stamp) + "-" + std::to_string(serial++);
+    std::filesystem::create_directories(path_);
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
 
-  std::filesystem::path path() const { return path_; }
   std::string File(const std::string& name) const { return (path_ / name).string(); }
 
  private:

@@ -1,98 +1,63 @@
+#include <tuple>
 #include <vector>
 
+#include "app/run_error.h"
 #include "disktest/messages.h"
 #include "tests/form_fixture.h"
-#include "voicetest/record_number.h"
 
 namespace sorel::testing {
 namespace {
 
-// After the disk test, with every record read by a replay logged.
+std::string Sample(int number) {
+  return "C:\\Program Files\\SorelCheck\\a" + std::to_string(number) + ".wav";
+}
+
+// After the disk test.
 class VoiceTest : public FormFixture {
- protected:
-  void SetUp() override {
-    StartProgram();
-    ASSERT_TRUE(form_.test_file().IsOpen());
-    form_.test_file().SetReadObserver([this](std::int32_t record) { reads_.push_back(record); });
-  }
-
-  std::string Sample(int number) const {
-    return "C:\\Program Files\\SorelCheck\\a" + std::to_string(number) + ".wav";
-  }
-
-  std::vector<std::int32_t> reads_;
+  void SetUp() override { StartProgram(); }
 };
 
-TEST_F(VoiceTest, FirstDownReplaysTheFirstTraceThenStartsItsSample) {
-  PressKey(kVkDown);
-  EXPECT_EQ(form_.Cnt, 0);
-  ASSERT_EQ(reads_.size(), 126u);
-  EXPECT_EQ(std::vector<std::int32_t>(reads_.begin(), reads_.begin() + 3),
-            (std::vector<std::int32_t>{349, 349, 352}));
-  EXPECT_EQ(platform_.sounds(), std::vector<std::string>{Sample(1)});
-  // The replay lets events through after every read.
-  EXPECT_GE(platform_.events_processed(), 126);
-}
-
-TEST_F(VoiceTest, FirstUpReplaysTheLastTrace) {
-  PressKey(kVkUp);
-  EXPECT_EQ(form_.Cnt, 4);
-  EXPECT_EQ(reads_.size(), 198u);
-  EXPECT_EQ(platform_.sounds(), std::vector<std::string>{Sample(5)});
-}
-
-TEST_F(VoiceTest, CounterWrapsAndPairsTracesWithSamples) {
-  const std::size_t reads_per_trace[] = {126, 233, 251, 303, 198};
-  // Down from the state the disk test leaves: a1..a5, then a1 again.
-  for (int press = 0; press < 6; ++press) {
+// Down and Up move the counter, which wraps within 0 to 4 from the 5 the disk test leaves;
+// each step replays its own trace, then starts its own sample. Other keys do nothing.
+TEST_F(VoiceTest, KeysWrapTheCounterAndPairEachTraceWithItsSample) {
+  // Key, the counter after it, the records its replay reads.
+  const std::tuple<std::int16_t, int, std::size_t> steps[] = {
+      {13, 5, 0},        {kVkDown, 0, 126}, {kVkDown, 1, 233}, {kVkDown, 2, 251}, {kVkDown, 3, 303},
+      {kVkDown, 4, 198}, {kVkDown, 0, 126}, {kVkUp, 4, 198},   {37, 4, 0},        {kVkUp, 3, 303},
+      {kVkUp, 2, 251},   {kVkUp, 1, 233},   {kVkUp, 0, 126},   {65, 0, 0}};
+  std::size_t sounds = 0;
+  for (const auto& [key, counter, reads] : steps) {
+    SCOPED_TRACE(::testing::Message() << key << " to " << counter);
     reads_.clear();
-    PressKey(kVkDown);
-    const int expected = press % 5;
-    EXPECT_EQ(form_.Cnt, expected);
-    EXPECT_EQ(reads_.size(), reads_per_trace[expected]);
-    EXPECT_EQ(platform_.sounds().back(), Sample(expected + 1));
+    const int events = platform_.events_processed();
+    PressKey(key);
+    EXPECT_EQ(form_.Cnt, counter);
+    EXPECT_EQ(reads_.size(), reads);
+    // The replay lets events through after every read.
+    EXPECT_GE(platform_.events_processed() - events, static_cast<int>(reads));
+    if (reads == 0) continue;
+    ASSERT_EQ(platform_.sounds().size(), ++sounds);
+    EXPECT_EQ(platform_.sounds().back(), Sample(counter + 1));
   }
-  // Up from 0: 4 (from -1), 3, 2, 1, 0.
-  for (int expected : {4, 3, 2, 1, 0}) {
-    PressKey(kVkUp);
-    EXPECT_EQ(form_.Cnt, expected);
-    EXPECT_EQ(platform_.sounds().back(), Sample(expected + 1));
-  }
+  // The folder already ends in a backslash: none is added.
+  form_.Cnt = 5;
+  platform_.program_folder = "D:\\";
+  PressKey(kVkUp);
+  EXPECT_EQ(platform_.sounds().back(), "D:\\a5.wav");
   EXPECT_EQ(platform_.messages().size(), 3u);
-}
-
-TEST_F(VoiceTest, OtherKeysDoNothing) {
-  for (std::int16_t key : {13, 32, 37, 39, 65, 0}) PressKey(key);
-  EXPECT_EQ(form_.Cnt, 5);
-  EXPECT_TRUE(reads_.empty());
-  EXPECT_TRUE(platform_.sounds().empty());
   EXPECT_TRUE(platform_.window_loaded());
 }
 
-TEST_F(VoiceTest, SampleFolderGetsExactlyOneBackslash) {
-  platform_.SetProgramFolder("D:\\");
-  PressKey(kVkDown);
-  platform_.SetProgramFolder("D:\\Check");
-  PressKey(kVkDown);
-  EXPECT_EQ(platform_.sounds(), (std::vector<std::string>{"D:\\a1.wav", "D:\\Check\\a2.wav"}));
-}
-
-// Presses during a replay wait for it, in order, with a bounded backlog.
-TEST_F(VoiceTest, PressDuringAReplayRunsAfterItAsItsOwnStep) {
-  platform_.QueueEvent([&] { platform_.PressKey(kVkDown); });
-  PressKey(kVkDown);
-  EXPECT_EQ(reads_.size(), 126u + 233u);
-  EXPECT_EQ(platform_.sounds(), (std::vector<std::string>{Sample(1), Sample(2)}));
-  EXPECT_EQ(form_.Cnt, 1);
-}
-
-TEST_F(VoiceTest, HeldKeyQueuesOnlyABoundedBacklog) {
+// Presses during a replay run after it, in order, each as its own step; a held key queues at
+// most two, not minutes of replays.
+TEST_F(VoiceTest, PressesDuringAReplayWaitForItUpToTwo) {
   platform_.QueueEvent([&] {
-    for (int repeat = 0; repeat < 30; ++repeat) platform_.PressKey(kVkUp);
+    for (int repeat = 0; repeat < 30; ++repeat) platform_.PressKey(kVkDown);
   });
-  PressKey(kVkUp);
-  EXPECT_EQ(platform_.sounds().size(), 1 + kMaxPendingPresses);
-  EXPECT_EQ(form_.Cnt, 4 - static_cast<int>(kMaxPendingPresses));
+  PressKey(kVkDown);
+  EXPECT_EQ(platform_.sounds(), (std::vector<std::string>{Sample(1), Sample(2), Sample(3)}));
+  EXPECT_EQ(reads_.size(), 126u + 233u + 251u);
+  EXPECT_EQ(form_.Cnt, 2);
 }
 
 TEST_F(VoiceTest, EscapeDuringAReplayEndsItQuietly) {
@@ -106,69 +71,31 @@ TEST_F(VoiceTest, EscapeDuringAReplayEndsItQuietly) {
   EXPECT_FALSE(TestFileExists());
 }
 
-// An error that leaves the key handler: reported under the application title, then the
-// program ends without leaving its file behind.
-TEST_F(VoiceTest, ReadErrorIsReportedAndTheFileRemoved) {
-  form_.a1 = std::vector<std::int32_t>{259447, 178872, 100, 180078, -1};  // 100: record 0
-  PressKey(kVkDown);
-  EXPECT_EQ(exit_status_, 1);
-  EXPECT_EQ(reads_, std::vector<std::int32_t>{349});
-  EXPECT_TRUE(platform_.sounds().empty());
-  ASSERT_EQ(platform_.messages().size(), 4u);
-  EXPECT_EQ(platform_.messages()[3].title, "Project1");
-  EXPECT_EQ(platform_.messages()[3].prompt, UnhandledErrorMessage(63));
-  EXPECT_FALSE(TestFileExists());
-}
-
-TEST_F(VoiceTest, CounterOverflowIsAnErrorThatKeepsTheCounter) {
-  form_.Cnt = 32767;
-  PressKey(kVkDown);
-  EXPECT_EQ(exit_status_, 1);
-  EXPECT_EQ(form_.Cnt, 32767);
-  EXPECT_EQ(platform_.messages().back().prompt, "実行時エラー '6':\r\rオーバーフローしました。");
-  EXPECT_TRUE(reads_.empty());
-  EXPECT_FALSE(TestFileExists());
-}
-
-TEST_F(VoiceTest, UnderflowAtTheOtherEnd) {
-  form_.Cnt = -32768;
-  PressKey(kVkUp);
-  EXPECT_EQ(exit_status_, 1);
-  EXPECT_EQ(form_.Cnt, -32768);
-}
-
-class VoiceBeforeTheFile : public FormFixture {};
-
-TEST_F(VoiceBeforeTheFile, KeysDuringTheDiskTestReadAndPlayNothing) {
-  platform_.QueueEvent([&] { platform_.PressKey(kVkDown); });
-  StartProgram();
-  EXPECT_TRUE(platform_.sounds().empty());
-  EXPECT_FALSE(exit_status_.has_value());
-  EXPECT_EQ(platform_.messages().size(), 3u);
-  EXPECT_EQ(form_.Cnt, 0);  // the press moved the counter from 5, wrapping to 0
-  EXPECT_TRUE(form_.test_file().IsOpen());
-}
-
-TEST(AddYen, EndsInExactlyOneBackslash) {
-  ScriptedPlatform platform;
-  Form1 form(platform, "unused");
-  const struct {
-    std::string path, result;
-  } cases[] = {{"", "\\"}, {"D:\\", "D:\\"}, {"D:\\Check", "D:\\Check\\"}, {"a/", "a/\\"}};
-  for (const auto& c : cases) {
-    std::string path = c.path;
-    EXPECT_EQ(form.AddYen(path), c.result);
-    EXPECT_EQ(path, c.result) << "the argument is extended in place";
+// An error that leaves the key handler is reported under the application title; the program
+// then ends without leaving its file behind. The counter keeps its value on overflow.
+TEST(VoiceErrors, AreReportedAndEndTheProgramWithoutItsFile) {
+  // Counter before the key; the key; whether a1 names a record that does not exist.
+  const std::tuple<std::int16_t, std::int16_t, bool> cases[] = {
+      {5, kVkDown, true}, {32767, kVkDown, false}, {-32768, kVkUp, false}};
+  for (const auto& [counter, key, bad_trace] : cases) {
+    SCOPED_TRACE(counter);
+    ProgramRun run;
+    run.StartProgram();
+    run.form_.Cnt = counter;
+    // 180078 names record 352 (entry / 512 rounded), 100 the record 0 that does not exist.
+    if (bad_trace) run.form_.a1 = std::vector<std::int32_t>{259447, 180078, 100, 178872, -1};
+    run.PressKey(key);
+    EXPECT_EQ(run.exit_status_, 1);
+    EXPECT_EQ(run.form_.Cnt, bad_trace ? 0 : counter);
+    EXPECT_EQ(run.reads_, bad_trace ? std::vector<std::int32_t>{352} : std::vector<std::int32_t>{});
+    EXPECT_TRUE(run.platform_.sounds().empty());
+    ASSERT_EQ(run.platform_.messages().size(), 4u);
+    EXPECT_EQ(run.platform_.messages()[3].prompt,
+              UnhandledErrorMessage(bad_trace ? kErrBadRecordNumber : kErrOverflow));
+    EXPECT_EQ(run.platform_.messages()[3].title, kApplicationTitle);
+    EXPECT_EQ(run.platform_.messages()[3].style, MessageStyle::kCritical);
+    EXPECT_FALSE(run.TestFileExists());
   }
-}
-
-TEST(RecordNumber, RoundsHalfToEven) {
-  const struct {
-    std::int32_t entry, record;
-  } cases[] = {{256, 0},    {257, 1},       {768, 2},       {1280, 2},          {1281, 3},
-               {511, 1},    {512, 1},       {178872, 349},  {180078, 352},      {5784832, 11298},
-               {12571, 25}, {677128, 1323}, {677141, 1323}, {363005596, 708995}};
-  for (const auto& c : cases) EXPECT_EQ(RecordNumberOf(c.entry), c.record) << c.entry;
 }
 
 }  // namespace

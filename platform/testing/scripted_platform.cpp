@@ -13,8 +13,7 @@ void ScriptedPlatform::StartProgram() {
 void ScriptedPlatform::PressKey(std::int16_t key_code) {
   if (!window_loaded_) return;  // no window, no key events
   DispatchToForm(*form_, [&] {
-    std::int16_t key = key_code;
-    std::int16_t shift = 0;
+    std::int16_t key = key_code, shift = 0;
     form_->Form_KeyDown(key, shift);
   });
 }
@@ -23,33 +22,22 @@ void ScriptedPlatform::CloseWindow() {
   if (window_loaded_) DispatchToForm(*form_, [&] { UnloadWindow(); });
 }
 
-void ScriptedPlatform::SetLabelCaption(LabelId label, const std::string& text) {
-  labels_[label].caption = text;
-}
-
-void ScriptedPlatform::SetLabelVisible(LabelId label, bool visible) {
-  labels_[label].visible = visible;
-}
-
-void ScriptedPlatform::SetLabelEnabled(LabelId label, bool enabled) {
-  labels_[label].enabled = enabled;
+std::string ScriptedPlatform::Screen() const {
+  return std::to_string(static_cast<int>(pointer_)) + (label1_enabled_ ? "/on/" : "/off/") +
+         (label4_visible_ ? "shown " : "hidden ") + label4_caption_;
 }
 
 void ScriptedPlatform::ShowMessage(const std::string& prompt, MessageStyle style,
                                    const std::string& title) {
   const std::size_t index = messages_.size();
-  messages_.push_back({prompt, style, title});
-  screen_at_messages_.push_back(std::to_string(static_cast<int>(pointer_)) + "/" +
-                                (labels_[LabelId::kLabel1].enabled ? "on" : "off") + "/" +
-                                (labels_[LabelId::kLabel4].visible ? "shown" : "hidden"));
+  messages_.push_back({prompt, style, title, Screen()});
   // A modal box runs its own loop; the window re-activates when it closes.
-  if (auto it = message_actions_.find(index); it != message_actions_.end()) it->second();
+  if (auto it = while_message_shown.find(index); it != while_message_shown.end()) it->second();
   if (window_loaded_ && form_ != nullptr) DispatchToForm(*form_, [&] { form_->Form_Activate(); });
 }
 
 void ScriptedPlatform::ProcessPendingEvents() {
   ++events_processed_;
-  if (pending_events_.empty()) return;
   std::deque<Action> batch;
   batch.swap(pending_events_);
   for (Action& action : batch) action();
@@ -62,12 +50,9 @@ void ScriptedPlatform::UnloadWindow() {
   form_->Form_Unload(cancel);
 }
 
-void ScriptedPlatform::EndProgram(int exit_status) { throw ProgramEnded{exit_status}; }
-
 float ScriptedPlatform::SecondsSinceMidnight() {
-  const float reading = clock_[std::min(clock_next_, clock_.size() - 1)];
-  ++clock_next_;
-  return reading;
+  if (at_clock_reading) at_clock_reading();
+  return clock[std::min(clock_next_++, clock.size() - 1)];
 }
 
 }  // namespace sorel

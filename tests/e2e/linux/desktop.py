@@ -1,13 +1,10 @@
-"""Drives SorelCheck on an X display the way a keyboard and screen reader user does.
-
-AT-SPI gives what a screen reader reads (names, roles, states, extents) and presses buttons;
-xdotool types keys; PulseAudio tools tell whether a sound was really played.
-"""
+"""Drives SorelCheck on an X display as a keyboard and screen reader user does: AT-SPI gives
+what a screen reader reads and presses buttons, xdotool types keys, PulseAudio tools tell
+whether a sound was really played."""
 
 import ctypes
 import os
 import re
-import signal
 import struct
 import subprocess
 import time
@@ -23,7 +20,6 @@ from gi.repository import Atspi  # noqa: E402
 
 TEST_FILE = "/var/tmp/sorelcheck-temp.txt"
 TEST_FILE_SIZE = 734_003_200
-WINDOW_CAPTION = "Sorel動作確認"
 NULL_SINK = "testnull"
 
 
@@ -38,97 +34,49 @@ class ProgramEnded(DriverError):
 def wait_until(description, probe, timeout, interval=0.05):
     """Polls probe() until it returns something truthy; AT-SPI errors while the program is busy
     (it blocks its event loop while writing the test file) count as "not yet"."""
-    deadline = time.monotonic() + timeout
-    last_error = None
-    while True:
+    deadline, last_error = time.monotonic() + timeout, None
+    while time.monotonic() < deadline:
         try:
-            result = probe()
-            if result:
+            if result := probe():
                 return result
         except ProgramEnded:
             raise
         except Exception as error:  # GLib.Error, dbus timeouts, objects gone meanwhile
             last_error = error
-        if time.monotonic() >= deadline:
-            detail = f" (last error: {last_error})" if last_error else ""
-            raise DriverError(f"timed out after {timeout} s waiting for {description}{detail}")
         time.sleep(interval)
+    raise DriverError(f"timed out after {timeout} s waiting for {description} ({last_error})")
 
 
 def run(args, timeout=10, check=True):
     return subprocess.run(args, capture_output=True, text=True, timeout=timeout, check=check)
 
 
-def has_state(accessible, state):
-    return accessible.getState().contains(state)
-
-
 def extents(accessible):
     box = accessible.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
-    return (box.x, box.y, box.width, box.height)
+    return [box.x, box.y, box.width, box.height]
 
 
-def children(accessible):
-    return [accessible.getChildAtIndex(i) for i in range(accessible.childCount)]
-
-
-def descendants(accessible, role):
+def children(accessible, role=None, deep=False):
     found = []
-    for child in children(accessible):
-        if child is None:
-            continue
-        if child.getRole() == role:
-            found.append(child)
-        found.extend(descendants(child, role))
+    for child in filter(None, map(accessible.getChildAtIndex, range(accessible.childCount))):
+        found += [child] if role in (None, child.getRole()) else []
+        found += children(child, role, deep) if deep else []
     return found
 
 
 class MessageBox:
-    """A message box as a screen reader presents it: an alert named by its title."""
+    """A message box as a screen reader presents it: an alert named by its title, its text in
+    labels, an OK button whose action presses it."""
 
-    def __init__(self, accessible):
-        self.accessible = accessible
-        self.path = accessible.path
-        self.title = accessible.name
-        labels = descendants(accessible, pyatspi.ROLE_LABEL)
-        self.text = "\n".join(label.name for label in labels)
-        self.buttons = descendants(accessible, pyatspi.ROLE_PUSH_BUTTON)
-        self.extents = extents(accessible)
-
-    @property
-    def button_names(self):
-        return [button.name for button in self.buttons]
+    def __init__(self, alert):
+        self.path, self.title = alert.path, alert.name
+        self.text = "\n".join(label.name for label in children(alert, pyatspi.ROLE_LABEL, True))
+        self.buttons = children(alert, pyatspi.ROLE_PUSH_BUTTON, True)
 
     def press_ok(self):
         (ok,) = [button for button in self.buttons if button.name == "OK"]
         action = ok.queryAction()
-        names = [action.getName(i) for i in range(action.nActions)]
-        if "Press" not in names:
-            raise DriverError(f"the OK button offers no Press action, only {names}")
-        action.doAction(names.index("Press"))
-
-
-class Screenshots:
-    """PNGs of what a sighted helper would see, saved only when a folder is given."""
-
-    # Room for the window manager's title bar and border around a client area.
-    FRAME_MARGIN = (6, 28, 6, 6)  # left, top, right, bottom
-
-    def __init__(self, folder, prefix):
-        self.folder = folder
-        self.prefix = prefix
-        if folder:
-            os.makedirs(folder, exist_ok=True)
-
-    def take(self, name, box):
-        if not self.folder:
-            return
-        left, top, right, bottom = self.FRAME_MARGIN
-        x, y, width, height = box
-        x0, y0 = max(0, x - left), max(0, y - top)
-        geometry = f"{width + left + right}x{height + top + bottom}+{x0}+{y0}"
-        path = os.path.join(self.folder, f"{self.prefix}-{name}.png")
-        run(["import", "-window", "root", "-crop", geometry, "+repage", path], timeout=20)
+        action.doAction([action.getName(i) for i in range(action.nActions)].index("Press"))
 
 
 # A test killed by its time limit must not leave the program (and its 700 MiB file) behind:
@@ -140,144 +88,70 @@ class Program:
     """One run of the real binary, found on the accessibility desktop by its process id."""
 
     def __init__(self, binary, log_path):
-        env = dict(os.environ)
-        env["QT_LINUX_ACCESSIBILITY_ALWAYS_ON"] = "1"
         self.log_path = log_path
         self.log = open(log_path, "wb")
         self.process = subprocess.Popen(
             DIE_WITH_TEST + [binary], stdin=subprocess.DEVNULL, stdout=self.log,
-            stderr=subprocess.STDOUT, env=env, cwd=os.path.dirname(log_path))
+            stderr=subprocess.STDOUT, cwd=os.path.dirname(log_path),
+            env=dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1"))
         self.pid = self.process.pid  # setpriv execs the program in place
-        self.app = None
 
     def attach(self):
-        """Waits for the program on the accessibility desktop."""
-        self.app = wait_until("the application on the AT-SPI desktop",
-                              lambda: self._unless_exited(self._find_app), 10)
+        """Waits for the program and its main window on the accessibility desktop."""
+        self.app = self.wait("the application on the AT-SPI desktop", lambda: [
+            app for app in children(pyatspi.Registry.getDesktop(0))
+            if app.get_process_id() == self.pid], 10)[0]
         # Message boxes come and go; a cached child list would keep showing closed ones.
         self.app.set_cache_mask(Atspi.Cache.NONE)
-        # The application registers before its window is shown (the traces are built first).
-        wait_until("the main window on the AT-SPI desktop",
-                   lambda: self._unless_exited(self.frame), 10)
+        self.wait("the main window on the AT-SPI desktop", self.frame, 10)
 
-    def _find_app(self):
-        desktop = pyatspi.Registry.getDesktop(0)
-        for app in children(desktop):
-            if app is not None and app.get_process_id() == self.pid:
-                return app
-        return None
+    def wait(self, description, probe, timeout):
+        def unless_exited():
+            if self.process.poll() is not None:
+                raise ProgramEnded(f"the program ended with status {self.process.returncode}")
+            return probe()
 
-    # --- what a screen reader sees -------------------------------------------------------
+        return wait_until(description, unless_exited, timeout)
 
     def frame(self):
-        frames = [c for c in children(self.app) if c.getRole() == pyatspi.ROLE_FRAME]
-        if len(frames) != 1:
-            raise DriverError(f"expected one frame, found {[f.name for f in frames]}")
-        return frames[0]
+        (frame,) = children(self.app, pyatspi.ROLE_FRAME)
+        return frame
 
     def labels(self):
-        return descendants(self.frame(), pyatspi.ROLE_LABEL)
-
-    def alert(self):
-        alerts = [c for c in children(self.app) if c.getRole() == pyatspi.ROLE_ALERT]
-        if len(alerts) > 1:
-            raise DriverError(f"{len(alerts)} message boxes at once")
-        return alerts[0] if alerts else None
+        return children(self.frame(), pyatspi.ROLE_LABEL, True)
 
     def wait_for_message(self, after=None, timeout=30):
-        """The next message box: one that is not the box `after` (closed by the caller)."""
+        """The next message box on screen that is not the box `after` (closed by the caller)."""
 
         def probe():
-            alert = self.alert()
-            if alert is None or (after is not None and alert.path == after.path):
-                return None
-            if not has_state(alert, pyatspi.STATE_SHOWING):
-                return None
-            return MessageBox(alert)
+            alerts = [alert for alert in children(self.app, pyatspi.ROLE_ALERT)
+                      if after is None or alert.path != after.path]
+            return (alerts and alerts[0].getState().contains(pyatspi.STATE_SHOWING) and
+                    MessageBox(alerts[0]))
 
-        return wait_until("a message box", lambda: self._unless_exited(probe), timeout)
+        return self.wait("a message box", probe, timeout)
 
-    def wait_until_no_message(self, after, timeout=10):
-        def probe():
-            alert = self.alert()
-            return alert is None or alert.path != after.path
+    def main_window_id(self):
+        caption = self.frame().name
+        found = run(["xdotool", "search", "--all", "--onlyvisible", "--pid", str(self.pid),
+                     "--name", f"^{re.escape(caption)}$"], check=False).stdout.split()
+        if len(found) != 1:
+            raise DriverError(f"expected one visible X window {caption!r}, found {found}")
+        return found[0]
 
-        wait_until(f"message box {after.title!r} to close", lambda: self._unless_exited(probe),
-                   timeout)
-
-    def _unless_exited(self, probe):
-        if self.process.poll() is not None:
-            raise ProgramEnded(f"the program ended with status {self.process.returncode}")
-        return probe()
-
-    # --- the X side ----------------------------------------------------------------------
-
-    def main_window_id(self, timeout=5):
-        def probe():
-            found = run(["xdotool", "search", "--all", "--onlyvisible", "--pid", str(self.pid),
-                         "--name", f"^{WINDOW_CAPTION}$"], check=False).stdout.split()
-            if len(found) > 1:
-                raise DriverError(f"several visible X windows {WINDOW_CAPTION!r}: {found}")
-            return found[0] if found else None
-
-        return wait_until(f"the X window {WINDOW_CAPTION!r} to be mapped", probe, timeout)
-
-    def client_area_on_screen(self):
-        """Position and size of the main window's client area, as the X server has it."""
-        info = run(["xwininfo", "-id", self.main_window_id()]).stdout
-
-        def field(name):
-            return int(re.search(rf"^\s*{name}:\s*(-?\d+)", info, re.M).group(1))
-
-        return (field("Absolute upper-left X"), field("Absolute upper-left Y"),
-                field("Width"), field("Height"))
-
-    def focused_window_id(self):
-        return run(["xdotool", "getwindowfocus"]).stdout.strip()
-
-    def key(self, name):
-        """Activates the main window, as a click on it would, and types one key."""
+    def key(self, name, action="key"):
+        """Activates the main window, as a click on it would, and types (or presses) a key."""
         run(["xdotool", "windowactivate", "--sync", self.main_window_id()])
-        run(["xdotool", "key", name])
-
-    def hold_key(self, name, seconds, while_held=None):
-        run(["xdotool", "windowactivate", "--sync", self.main_window_id()])
-        run(["xdotool", "keydown", name])
-        try:
-            deadline = time.monotonic() + seconds
-            while time.monotonic() < deadline:
-                if while_held:
-                    while_held()
-                time.sleep(min(0.25, max(0.0, deadline - time.monotonic())))
-        finally:
-            run(["xdotool", "keyup", name])
-
-    # --- the process ---------------------------------------------------------------------
-
-    def rss_kib(self):
-        with open(f"/proc/{self.pid}/status") as status:
-            for line in status:
-                if line.startswith("VmRSS:"):
-                    return int(line.split()[1])
-        raise DriverError("no VmRSS in /proc status")
+        run(["xdotool", action, name])
 
     def read_calls(self):
         """Read system calls so far: the replays of the voice test are made of them."""
         with open(f"/proc/{self.pid}/io") as io:
-            for line in io:
-                if line.startswith("syscr:"):
-                    return int(line.split()[1])
-        raise DriverError("no syscr in /proc io")
+            return int(re.search(r"^syscr: (\d+)$", io.read(), re.M).group(1))
 
     def holds_open(self, path):
-        fd_dir = f"/proc/{self.pid}/fd"
-        for fd in os.listdir(fd_dir):
-            try:
-                if os.readlink(os.path.join(fd_dir, fd)) == path:
-                    return True
-            except FileNotFoundError:
-                pass
-        return False
+        fds = f"/proc/{self.pid}/fd"
+        return any(os.path.realpath(os.path.join(fds, fd)) == path for fd in os.listdir(fds))
 
     def wait_exit(self, timeout):
         try:
@@ -288,12 +162,11 @@ class Program:
     def stop(self):
         """Ends a run that a failed test left behind: first as a user's logout would."""
         if self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
+            self.process.terminate()
             try:
                 self.process.wait(5)
             except subprocess.TimeoutExpired:
                 self.process.kill()
-                self.process.wait()
         self.log.close()
 
 
@@ -406,38 +279,9 @@ def sink_inputs_of(pid):
     return re.findall(rf'^\s*application\.process\.id = "{pid}"$', listing, re.M)
 
 
-def ensure_key_repeat():
-    """Turns the X server's key auto-repeat on (what `xset r on` does) and says if it is."""
-    xlib = ctypes.CDLL("libX11.so.6")
-    xlib.XOpenDisplay.restype = ctypes.c_void_p
-    xlib.XOpenDisplay.argtypes = [ctypes.c_char_p]
-    for name in ("XAutoRepeatOn", "XFlush", "XCloseDisplay"):
-        getattr(xlib, name).argtypes = [ctypes.c_void_p]
-
-    class KeyboardState(ctypes.Structure):
-        _fields_ = [("key_click_percent", ctypes.c_int), ("bell_percent", ctypes.c_int),
-                    ("bell_pitch", ctypes.c_uint), ("bell_duration", ctypes.c_uint),
-                    ("led_mask", ctypes.c_ulong), ("global_auto_repeat", ctypes.c_int),
-                    ("auto_repeats", ctypes.c_char * 32)]
-
-    xlib.XGetKeyboardControl.argtypes = [ctypes.c_void_p, ctypes.POINTER(KeyboardState)]
-    display = xlib.XOpenDisplay(None)
-    if not display:
-        raise DriverError("cannot open the X display")
-    try:
-        xlib.XAutoRepeatOn(display)
-        xlib.XFlush(display)
-        state = KeyboardState()
-        xlib.XGetKeyboardControl(display, ctypes.byref(state))
-        return bool(state.global_auto_repeat)
-    finally:
-        xlib.XCloseDisplay(display)
-
-
 def release_keys():
     # A test that failed while a key was held must not leave it down for the next one.
-    for name in ("Down", "Up", "Escape"):
-        run(["xdotool", "keyup", name], check=False)
+    run(["xdotool", "keyup", "Down", "keyup", "Up", "keyup", "Escape"], check=False)
 
 
 def remove_test_file():

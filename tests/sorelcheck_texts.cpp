@@ -1,0 +1,46 @@
+// Prints what the core puts on screen as JSON, with line breaks as the window shows them, so
+// the end-to-end runs compare what appears with what the core composed.
+#include <iostream>
+#include <string>
+
+#include "app/labels.h"
+#include "disktest/messages.h"
+
+namespace {
+
+std::string Json(const std::string& text) {
+  std::string quoted = "\"";
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' || text[i] == '\n') {
+      quoted += "\\n";
+      i += text.compare(i, 2, "\r\n") == 0;
+    } else {
+      if (text[i] == '"' || text[i] == '\\') quoted += '\\';
+      quoted += text[i];
+    }
+  }
+  return quoted + "\"";
+}
+
+}  // namespace
+
+int main() {
+  using namespace sorel;
+  std::cout << "{\"caption\": " << Json(kWindowCaption) << ", \"client\": [" << kClientWidth << ", "
+            << kClientHeight << "], \"labels\": [";
+  for (const LabelLayout& l : kLabels) {
+    std::cout << (l.id == LabelId::kLabel1 ? "" : ", ") << "{\"caption\": " << Json(l.caption)
+              << ", \"geometry\": [" << l.left << ", " << l.top << ", " << l.width << ", "
+              << l.height << "], \"visible\": " << (l.visible_at_start ? "true" : "false") << "}";
+  }
+  // The result message around its figure, which only the run itself knows.
+  const std::string figure = ElapsedTimeText(12.5f), result = ResultMessage(12.5f);
+  const std::size_t at = result.find(figure);
+  std::cout << "], \"progress\": " << Json(kProgressCaption)
+            << ", \"test_title\": " << Json(kTestTitle)
+            << ", \"failure_title\": " << Json(kFailureTitle)
+            << ", \"start\": " << Json(StartMessage()) << ", \"result\": ["
+            << Json(result.substr(0, at)) << ", " << Json(result.substr(at + figure.size()))
+            << "], \"instruction\": " << Json(InstructionMessage())
+            << ", \"failure\": " << Json(FailureMessage()) << "}\n";
+}
