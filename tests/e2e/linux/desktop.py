@@ -132,12 +132,17 @@ class Program:
         return self.wait("a message box", probe, timeout)
 
     def main_window_id(self):
+        """The main window's X id, once it is mapped (again, after a message box)."""
         caption = self.frame().name
-        found = run(["xdotool", "search", "--all", "--onlyvisible", "--pid", str(self.pid),
-                     "--name", f"^{re.escape(caption)}$"], check=False).stdout.split()
-        if len(found) != 1:
-            raise DriverError(f"expected one visible X window {caption!r}, found {found}")
-        return found[0]
+
+        def mapped():
+            found = run(["xdotool", "search", "--all", "--onlyvisible", "--pid", str(self.pid),
+                         "--name", f"^{re.escape(caption)}$"], check=False).stdout.split()
+            if len(found) > 1:
+                raise DriverError(f"several visible X windows {caption!r}: {found}")
+            return found[0] if found else None
+
+        return wait_until(f"the X window {caption!r} to be mapped", mapped, 5)
 
     def key(self, name, action="key"):
         """Activates the main window, as a click on it would, and types (or presses) a key."""
