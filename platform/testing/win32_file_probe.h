@@ -14,8 +14,8 @@ std::int64_t AllocatedBytes(const std::string& path);
 class ForeignHandle {
  public:
   enum class Sharing {
-    kNone,       // nobody else may open the file
     kReadWrite,  // others may read and write it, but not delete it
+    kAll,        // as a scanner or indexer opens it: others may even delete it
   };
   ForeignHandle(const std::string& path, Sharing sharing);
   ~ForeignHandle();
