@@ -18,41 +18,6 @@ void MakeFile(const std::string& path, std::size_t size) {
   std::ofstream(path, std::ios::binary) << std::string(size, 'e');
 }
 
-bool AllBytesAre(const std::string& content, std::size_t from, std::size_t to, char value) {
-  return content.find_first_not_of(value, from) >= to;
-}
-
-// The aligned middle of a gap goes through an unbuffered handle, the ragged edges through the
-// cached one: gaps that start and end on either side of those boundaries (64 KiB units, 1 MiB
-// chunks) must come out as plain zeros around the old bytes, allocated rather than sparse.
-TEST(Win32RecordFile, GapsAroundTheUnbufferedFillComeOutAsZeros) {
-  const struct {
-    std::size_t existing;
-    std::int32_t record;
-  } cases[] = {{0, 1}, {0, 66}, {3000, 300}, {65535, 1089}, {70000, 3000}, {131072, 4097}};
-  for (const auto& c : cases) {
-    TempFolder folder;
-    const std::string path = folder.File("records.bin");
-    MakeFile(path, c.existing);
-    RecordFile file(1024);
-    file.Open(path);
-    std::array<std::uint8_t, 512> data;
-    data.fill(0xAB);
-    file.WriteRecordExtending(c.record, data);
-    file.Close();
-
-    const std::string content = ReadAll(path);
-    const std::size_t offset = (c.record - 1) * std::size_t{1024};
-    SCOPED_TRACE(std::to_string(c.existing) + " bytes, record " + std::to_string(c.record));
-    ASSERT_EQ(content.size(), offset + 1024);
-    EXPECT_GE(AllocatedBytes(path), static_cast<std::int64_t>(content.size()));
-    EXPECT_TRUE(AllBytesAre(content, 0, c.existing, 'e'));
-    EXPECT_TRUE(AllBytesAre(content, c.existing, offset, '\0'));
-    EXPECT_TRUE(AllBytesAre(content, offset, offset + 512, '\xAB'));
-    EXPECT_TRUE(AllBytesAre(content, offset + 512, offset + 1024, '\0'));
-  }
-}
-
 // The test file as the program opens it: the system removes it when the last handle closes,
 // also when a scanner still held it as the program let go.
 TEST(Win32RecordFile, ADeleteOnCloseFileGoesWithItsLastHandle) {

@@ -5,11 +5,8 @@
 #include "platform/win32/text.h"
 
 namespace sorel::testing {
-namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-}  // namespace
 
 std::int64_t AllocatedBytes(const std::string& path) {
   const HANDLE file = CreateFileW(Utf16FromUtf8(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll,

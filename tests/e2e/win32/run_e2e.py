@@ -1,19 +1,12 @@
-#!/usr/bin/env python3
-"""One end-to-end scenario of the Windows build under Wine.
-
-Usage: run_e2e.py run|close-early|failure|kill-writing|kill-ready|end-session
-       SorelCheck.exe driver.exe winmm.dll SAMPLES_FOLDER
-Installs the program, its samples, the driver and a planted winmm.dll into one folder of the
-prefix, runs the driver and answers its questions about what only the host sees. WINEPREFIX
-(with high-contrast colours), DISPLAY and PULSE_SERVER come from scripts/test_windows.sh.
-"""
+"""run_e2e.py SCENARIO SorelCheck.exe driver.exe winmm.dll SAMPLES: one scenario under Wine, in
+the prefix, desktop and sound server of scripts/test_windows.sh. Installs the program, samples,
+driver and a planted winmm.dll in one folder and answers the driver's questions."""
 import os
 import re
 import shutil
 import signal
 import subprocess
 import sys
-import threading
 import time
 
 FOLDER = "ソレル確認"  # Japanese: the sample path reaches sndPlaySoundA in code page 932
@@ -21,15 +14,12 @@ FOLDER = "ソレル確認"  # Japanese: the sample path reaches sndPlaySoundA in
 
 def wait(condition, timeout=8.0):
     end = time.monotonic() + timeout
-    while not condition():
-        if time.monotonic() > end:
-            return False
+    while not condition() and time.monotonic() < end:
         time.sleep(0.05)
-    return True
+    return condition()
 
 
 def sound_streams():
-    """Streams that Wine opened for SorelCheck on the session's sink."""
     listing = subprocess.run(["pactl", "list", "sink-inputs"], capture_output=True, text=True,
                              env=dict(os.environ, LC_ALL="C"), check=False).stdout
     return re.findall(r'application\.name = "SorelCheck', listing)
@@ -51,38 +41,33 @@ def kill_program():
     prefix = ("WINEPREFIX=" + os.environ["WINEPREFIX"]).encode()
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
-            with open(f"/proc/{pid}/cmdline", "rb") as cmd, open(f"/proc/{pid}/environ", "rb") as env:
-                if (cmd.read().split(b"\0")[0].endswith(b"SorelCheck.exe")
-                        and prefix in env.read().split(b"\0")):
-                    os.kill(int(pid), signal.SIGKILL)
-                    return True
+            command = open(f"/proc/{pid}/cmdline", "rb").read().split(b"\0")
+            environment = open(f"/proc/{pid}/environ", "rb").read().split(b"\0")
         except OSError:
-            pass
+            continue
+        if command[0].endswith(b"SorelCheck.exe") and prefix in environment:
+            os.kill(int(pid), signal.SIGKILL)
+            return True
     return False
 
 
 def main():
     scenario, program, driver, planted, samples = sys.argv[1:]
-    drive_c = os.path.join(os.environ["WINEPREFIX"], "drive_c")
-    folder, test_file, log = (os.path.join(drive_c, name)
+    folder, test_file, log = (os.path.join(os.environ["WINEPREFIX"], "drive_c", name)
                               for name in (FOLDER, "temp.txt", "planted-winmm.txt"))
     for path in (folder, test_file, log):
         shutil.rmtree(path) if os.path.isdir(path) else os.path.lexists(path) and os.remove(path)
     os.makedirs(folder)
     for path in [program, driver, planted] + [f"{samples}/a{n}.wav" for n in range(1, 6)]:
         shutil.copy(path, folder)
-    if scenario == "failure":
-        os.makedirs(os.path.join(test_file, "occupied"))
 
     def planted_loaded_by():
-        names = open(log, "rb").read().split(b"\n") if os.path.exists(log) else []
-        print(f"  host: the planted winmm.dll was loaded by {names}", flush=True)
-        return any(n.endswith(b"driver.exe") for n in names) and not any(
-            n.endswith(b"SorelCheck.exe") for n in names)
+        paths = open(log, "rb").read().split() if os.path.exists(log) else []
+        loaders = [path.rsplit(b"\\", 1)[-1].decode() for path in paths]
+        print(f"  host: the planted winmm.dll was loaded by {loaders}", flush=True)
+        return loaders == [os.path.basename(driver)]
 
     answers = {
-        "FILE": lambda: (os.stat(test_file).st_size == 734003200
-                         and os.stat(test_file).st_blocks * 512 >= 734003200),
         "QUIET": lambda: wait(lambda: not sound_streams()),
         "SOUND": lambda: wait(sound_streams),
         "PLANTED": planted_loaded_by,
@@ -92,35 +77,18 @@ def main():
     }
     # Wine prefers its own DLLs; this makes it search the exe's folder first, as Windows does.
     env = dict(os.environ, WINEDLLOVERRIDES=os.environ.get("WINEDLLOVERRIDES", "") + ";winmm=n,b")
-    windows_folder = "C:\\" + FOLDER + "\\"
-    run = subprocess.Popen(["wine", windows_folder + os.path.basename(driver), scenario,
-                            windows_folder + "SorelCheck.exe"],
+    run = subprocess.Popen(["wine", f"C:\\{FOLDER}\\{os.path.basename(driver)}", scenario,
+                            f"C:\\{FOLDER}\\SorelCheck.exe"],
                            stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env)
-    watchdog = threading.Timer(240, run.kill)
-    watchdog.start()
-    host_failures = 0
-    for raw in run.stdout:
-        line = raw.decode("utf-8", "replace").rstrip()
+    for line in (raw.decode("utf-8", "replace").rstrip() for raw in run.stdout):
         print(line, flush=True)
         if line.startswith("? "):
-            question = line[2:].split()
+            question = line.split()[1:]
             ok = (colours_shown(*question[1:]) if question[0] == "SHOT"
                   else answers.get(question[0], lambda: False)())
-            host_failures += not ok
             run.stdin.write(b"ok\n" if ok else b"no\n")
             run.stdin.flush()
-    status = run.wait()
-    watchdog.cancel()
-    if scenario == "failure":
-        left_right = os.path.isdir(os.path.join(test_file, "occupied"))
-    else:
-        left_right = not os.path.lexists(test_file)
-    print(f"{'ok  ' if left_right else 'FAIL'} - host: c:\\temp.txt as it should be after the run")
-    if status != 0 or host_failures or not left_right:
-        print(f"e2e {scenario}: FAILED (driver status {status})")
-        return 1
-    print(f"e2e {scenario}: passed")
-    return 0
+    return run.wait(timeout=60)  # the driver failed a check for every "no"
 
 
 if __name__ == "__main__":
