@@ -11,8 +11,8 @@
 namespace sorel {
 
 int RunProgram(int /*argc*/, char** /*argv*/) {
-  // Before any library is loaded: a DLL planted beside the exe (in Downloads, say) must never
-  // be taken for a system one, least of all in a program that runs elevated.
+  // Before the program loads any library itself: a DLL planted beside the exe (in Downloads,
+  // say) must never be taken for a system one, least of all in a program that runs elevated.
   SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
 
   // With the manifest's common-controls dependency, message boxes get the current look.
