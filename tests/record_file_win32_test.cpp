@@ -14,10 +14,6 @@
 namespace sorel::testing {
 namespace {
 
-void MakeFile(const std::string& path, std::size_t size) {
-  std::ofstream(path, std::ios::binary) << std::string(size, 'e');
-}
-
 // The test file as the program opens it: the system removes it when the last handle closes,
 // also when a scanner still held it as the program let go.
 TEST(Win32RecordFile, ADeleteOnCloseFileGoesWithItsLastHandle) {
@@ -44,7 +40,7 @@ TEST(Win32RecordFile, ADeleteOnCloseFileGoesWithItsLastHandle) {
 TEST(Win32RecordFile, AFileHeldWithoutDeleteSharingIsLeftAlone) {
   TempFolder folder;
   const std::string path = folder.File("temp.txt");
-  MakeFile(path, 10);
+  std::ofstream(path, std::ios::binary) << std::string(10, 'e');
   {
     ForeignHandle other(path, ForeignHandle::Sharing::kReadWrite);
     ASSERT_TRUE(other.is_open());
