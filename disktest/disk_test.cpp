@@ -41,6 +41,8 @@ void Form1::RunDiskTest() {
     // The voice test's first replay must be served by the device, not by what we just wrote.
     test_file_.DropCachedPages();
     const float elapsed = ElapsedSeconds(start, end);
+    // Keys typed while the write blocked the window would close the result unread.
+    platform_.DiscardTypeAhead();
 
     platform_.SetMousePointer(MousePointer::kDefault);
     platform_.SetLabelVisible(LabelId::kLabel4, false);

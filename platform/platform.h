@@ -34,6 +34,10 @@ class Platform {
   // Delivers the window events queued so far; they may re-enter the window's handlers.
   virtual void ProcessPendingEvents() = 0;
 
+  // Drops the key presses that queued up while the window could not take them, so that none
+  // reaches the message box that opens next and closes it unread.
+  virtual void DiscardTypeAhead() = 0;
+
   // Takes the window away; Form1::Form_Unload runs before this returns.
   virtual void UnloadWindow() = 0;
 
@@ -43,9 +47,9 @@ class Platform {
   virtual float SecondsSinceMidnight() = 0;
   virtual std::string ProgramFolder() = 0;
 
-  // Returns at once; a new sound cuts off one still playing. What a missing or unplayable
-  // file gives is the back end's: the Qt back end stays silent, Windows plays its default
-  // sound (the call asks for no silence).
+  // Returns at once; a new sound cuts off one still playing. A missing sample is the back
+  // end's affair: the Qt back end stays silent; on Windows the system plays its default sound
+  // instead, if one is set, since the call does not ask for silence (no SND_NODEFAULT).
   virtual void StartSound(const std::string& path) = 0;
 };
 

@@ -25,6 +25,10 @@ class RecordFile {
   // Win32: creates the file if it is missing; an existing file keeps its content.
   // POSIX: creates a new file and locks it; anything already at the path is refused.
   void Open(const std::string& path);
+  // Set before Open: the system deletes the file once its last handle is closed, however the
+  // process ends. Only Windows offers this; elsewhere the explicit deletions remain the only
+  // removal. Other programs then need delete sharing to open the file.
+  void DeleteWhenLastClosed() { delete_when_last_closed_ = true; }
   bool IsOpen() const { return handle_ != kNoHandle; }
   void Close() noexcept;
   // Closes the file and deletes it, errors ignored. Win32 deletes what path names. POSIX
@@ -56,6 +60,7 @@ class RecordFile {
 
   std::int64_t record_length_;
   std::intptr_t handle_ = kNoHandle;
+  bool delete_when_last_closed_ = false;
   std::function<void(std::int32_t)> read_observer_;
 };
 

@@ -34,6 +34,16 @@ started=$SECONDS
 # A server that stays up saves every test the start of a new one.
 "${japanese[@]}" wineserver -p
 "${japanese[@]}" wineboot -i >"$work/wineboot.log" 2>&1
+# A high-contrast theme, as people with low vision use: white text on black windows, green
+# disabled text. Wine reads the colours once per session, so the server starts again.
+for colour in "Window=0 0 0" "WindowText=255 255 255" "GrayText=63 242 63"; do
+  wine reg add 'HKCU\Control Panel\Colors' /v "${colour%%=*}" /d "${colour#*=}" /f >/dev/null
+done
+wineserver -k
+wineserver -w
+"${japanese[@]}" wineserver -p
+# The session's own processes start with the first program: not with a test's output pipes.
+"${japanese[@]}" wineboot >>"$work/wineboot.log" 2>&1
 echo "Wine prefix: $((SECONDS - started)) s"
 # Forget the last run's timings and failures, which would reorder the tests: the end-to-end
 # ones go first (see tests/e2e/win32/CMakeLists.txt).

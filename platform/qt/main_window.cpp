@@ -78,6 +78,11 @@ MainWindow::MainWindow(Form1& form) : form_(form) {
   // The welcome text stands on a window-coloured panel inside the dialog-coloured window.
   QPalette panel = welcome->palette();
   panel.setColor(QPalette::Window, panel.color(QPalette::Base));
+  // With the text colour that goes with it, so dark and high-contrast themes stay readable;
+  // the disabled group keeps its own, greyed one.
+  for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+    panel.setColor(group, QPalette::WindowText, panel.color(group, QPalette::Text));
+  }
   welcome->setPalette(panel);
   welcome->setAutoFillBackground(true);
 

@@ -17,6 +17,8 @@ class QtPlatform : public Platform {
   void ShowMessage(const std::string& prompt, MessageStyle style,
                    const std::string& title) override;
   void ProcessPendingEvents() override;
+  // Nothing to do: a modal box drops what was typed while the window was blocked.
+  void DiscardTypeAhead() override {}
   void UnloadWindow() override;
   [[noreturn]] void EndProgram(int exit_status) override;
   float SecondsSinceMidnight() override;

@@ -68,6 +68,7 @@ class ScriptedPlatform : public Platform {
   void ShowMessage(const std::string& prompt, MessageStyle style,
                    const std::string& title) override;
   void ProcessPendingEvents() override;
+  void DiscardTypeAhead() override {}
   void UnloadWindow() override;
   [[noreturn]] void EndProgram(int exit_status) override { throw ProgramEnded{exit_status}; }
   float SecondsSinceMidnight() override;

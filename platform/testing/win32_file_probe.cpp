@@ -6,10 +6,11 @@
 
 namespace sorel::testing {
 
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
 std::int64_t AllocatedBytes(const std::string& path) {
-  const HANDLE file = CreateFileW(Utf16FromUtf8(path).c_str(), FILE_READ_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file = CreateFileW(Utf16FromUtf8(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return -1;
   FILE_STANDARD_INFO info{};
   const bool known = GetFileInformationByHandleEx(file, FileStandardInfo, &info, sizeof info);
@@ -19,7 +20,7 @@ std::int64_t AllocatedBytes(const std::string& path) {
 
 ForeignHandle::ForeignHandle(const std::string& path, Sharing sharing)
     : handle_(CreateFileW(Utf16FromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE,
-                          sharing == Sharing::kNone ? 0 : FILE_SHARE_READ | FILE_SHARE_WRITE,
+                          sharing == Sharing::kAll ? kShareAll : FILE_SHARE_READ | FILE_SHARE_WRITE,
                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)) {}
 
 ForeignHandle::~ForeignHandle() {

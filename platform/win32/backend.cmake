@@ -19,7 +19,8 @@ target_include_directories(SorelCheck PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 set_property(SOURCE platform/win32/resources.rc APPEND PROPERTY OBJECT_DEPENDS
   ${CMAKE_CURRENT_SOURCE_DIR}/assets/icon/sorelcheck.ico
   ${CMAKE_CURRENT_SOURCE_DIR}/platform/win32/sorelcheck.manifest)
-target_link_libraries(SorelCheck PRIVATE sorelcore winmm comctl32)
+# No winmm: the sound call is loaded from the system folder at run time.
+target_link_libraries(SorelCheck PRIVATE sorelcore comctl32)
 target_link_options(SorelCheck PRIVATE $<$<CONFIG:Release>:-s>)
 
 # The samples sit next to the executable, where the program looks for them.

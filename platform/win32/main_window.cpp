@@ -1,5 +1,10 @@
 #include "platform/win32/main_window.h"
 
+// commctrl.h builds on windows.h.
+#include <commctrl.h>
+
+#include <string>
+
 #include "app/dispatch.h"
 #include "app/labels.h"
 #include "platform/win32/resource_ids.h"
@@ -32,6 +37,34 @@ HICON ProgramIcon(HINSTANCE instance, int width_metric, int height_metric) {
   return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(SORELCHECK_ICON), IMAGE_ICON,
                                        GetSystemMetrics(width_metric),
                                        GetSystemMetrics(height_metric), LR_SHARED));
+}
+
+// Windows draws a disabled static's text by itself, embossed or in a grey of its own choice,
+// whatever colour WM_CTLCOLORSTATIC set. The welcome label paints that state here: the system's
+// grey text on the window colour, a pair that high-contrast themes keep readable.
+LRESULT CALLBACK WelcomeLabelProcedure(HWND label, UINT message, WPARAM wparam, LPARAM lparam,
+                                       UINT_PTR, DWORD_PTR) {
+  if (message != WM_PAINT || IsWindowEnabled(label)) {
+    return DefSubclassProc(label, message, wparam, lparam);
+  }
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(label, &paint);
+  RECT area;
+  GetClientRect(label, &area);
+  FillRect(dc, &area, GetSysColorBrush(COLOR_WINDOW));
+  const HGDIOBJ font =
+      SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(label, WM_GETFONT, 0, 0)));
+  SetTextColor(dc, GetSysColor(COLOR_GRAYTEXT));
+  SetBkMode(dc, TRANSPARENT);
+  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(label)) + 1, L'\0');
+  text.resize(
+      static_cast<std::size_t>(GetWindowTextW(label, text.data(), static_cast<int>(text.size()))));
+  // What an SS_LEFT | SS_NOPREFIX static draws with.
+  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &area,
+            DT_LEFT | DT_EXPANDTABS | DT_WORDBREAK | DT_NOPREFIX);
+  SelectObject(dc, font);
+  EndPaint(label, &paint);
+  return 0;
 }
 
 int ScreenDpi() {
@@ -89,6 +122,7 @@ bool MainWindow::Create(HINSTANCE instance) {
                  reinterpret_cast<WPARAM>(welcome ? welcome_font_ : window_font_), FALSE);
     labels_[entry.id] = label;
   }
+  SetWindowSubclass(labels_[LabelId::kLabel1], WelcomeLabelProcedure, 0, 0);
   return true;
 }
 
@@ -158,6 +192,8 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) no
       break;
     case WM_CTLCOLORSTATIC:
       if (GetDlgCtrlID(reinterpret_cast<HWND>(lparam)) == static_cast<int>(LabelId::kLabel1)) {
+        // The system's pair of colours for text on a window: readable under every theme.
+        SetTextColor(reinterpret_cast<HDC>(wparam), GetSysColor(COLOR_WINDOWTEXT));
         SetBkColor(reinterpret_cast<HDC>(wparam), GetSysColor(COLOR_WINDOW));
         return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
       }

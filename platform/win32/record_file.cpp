@@ -17,7 +17,11 @@ constexpr std::int64_t kFillChunk = 1 << 20;
 // Unbuffered transfers start and end on sector boundaries; this is a multiple of every
 // sector size in use.
 constexpr std::int64_t kSectorMultiple = 64 << 10;
-// A scanner or indexer that opens the test file meanwhile must not break the run.
+// 4K-sector drives are the largest sectors in use; unbuffered ranges and chunks must be whole
+// sectors of them, and the ZeroBlock's page alignment covers the buffer.
+static_assert(kSectorMultiple % 4096 == 0 && kFillChunk % 4096 == 0);
+// A scanner or indexer that opens the test file meanwhile must not break the run. Delete
+// sharing also lets the second, unbuffered handle coexist with the delete-on-close one.
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 HANDLE AsHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
@@ -106,8 +110,12 @@ void FillWithZeros(HANDLE file, std::int64_t from, std::int64_t to) {
 
 void RecordFile::Open(const std::string& path) {
   if (IsOpen()) throw RunError(kErrPathAccess);
+  // Delete-on-close also asks for delete access, so a file that another program holds
+  // without delete sharing cannot be opened.
+  const DWORD flags =
+      FILE_ATTRIBUTE_NORMAL | (delete_when_last_closed_ ? FILE_FLAG_DELETE_ON_CLOSE : 0);
   const HANDLE file = CreateFileW(Utf16FromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                  kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                                  kShareAll, nullptr, OPEN_ALWAYS, flags, nullptr);
   if (file == INVALID_HANDLE_VALUE) RaiseLastWin32Error();
   handle_ = reinterpret_cast<std::intptr_t>(file);
 }
@@ -154,6 +162,7 @@ void RecordFile::DropCachedPages() noexcept {
 }
 
 void RecordFile::CloseAndDelete(const std::string& path) noexcept {
+  // A delete-on-close file is gone after the close; the deletion then finds nothing.
   Close();
   DeleteFileW(Utf16FromUtf8(path).c_str());
 }

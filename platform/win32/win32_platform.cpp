@@ -1,10 +1,19 @@
 #include "platform/win32/win32_platform.h"
 
-#include <mmsystem.h>
-
 #include "platform/win32/text.h"
 
 namespace sorel {
+
+Win32Platform::Win32Platform() {
+  // Only the system's copy: winmm is no known DLL, so a plain load or a static import would
+  // search the exe's folder first. Loaded at start, so the first key's voice is not delayed.
+  const HMODULE winmm = LoadLibraryExW(L"winmm.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (winmm != nullptr) {
+    // Through void (*)(): a cast between unrelated function types would draw a warning.
+    play_sound_ = reinterpret_cast<decltype(&sndPlaySoundA)>(
+        reinterpret_cast<void (*)()>(GetProcAddress(winmm, "sndPlaySoundA")));
+  }
+}
 
 void Win32Platform::SetLabelCaption(LabelId label, const std::string& text) {
   SetWindowTextW(window_->label(label), Utf16FromUtf8(text).c_str());
@@ -44,6 +53,13 @@ void Win32Platform::ProcessPendingEvents() {
   }
 }
 
+void Win32Platform::DiscardTypeAhead() {
+  // Taken from the queue now, they would go to the message box about to open and close it.
+  MSG message;
+  while (PeekMessageW(&message, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE)) {
+  }
+}
+
 void Win32Platform::UnloadWindow() { window_->Unload(); }
 
 void Win32Platform::EndProgram(int exit_status) { ExitProcess(static_cast<UINT>(exit_status)); }
@@ -74,7 +90,7 @@ std::string Win32Platform::ProgramFolder() {
 }
 
 void Win32Platform::StartSound(const std::string& path) {
-  sndPlaySoundA(AnsiFromUtf8(path).c_str(), SND_ASYNC);
+  if (play_sound_ != nullptr) play_sound_(AnsiFromUtf8(path).c_str(), SND_ASYNC);
 }
 
 }  // namespace sorel

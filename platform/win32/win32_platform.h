@@ -1,5 +1,9 @@
 #pragma once
 
+#include <windows.h>
+// mmsystem.h builds on windows.h.
+#include <mmsystem.h>
+
 #include "platform/platform.h"
 #include "platform/win32/main_window.h"
 
@@ -7,6 +11,7 @@ namespace sorel {
 
 class Win32Platform : public Platform {
  public:
+  Win32Platform();
   void Attach(MainWindow& window) { window_ = &window; }
 
   void SetLabelCaption(LabelId label, const std::string& text) override;
@@ -16,6 +21,7 @@ class Win32Platform : public Platform {
   void ShowMessage(const std::string& prompt, MessageStyle style,
                    const std::string& title) override;
   void ProcessPendingEvents() override;
+  void DiscardTypeAhead() override;
   void UnloadWindow() override;
   [[noreturn]] void EndProgram(int exit_status) override;
   float SecondsSinceMidnight() override;
@@ -24,6 +30,8 @@ class Win32Platform : public Platform {
 
  private:
   MainWindow* window_ = nullptr;
+  // sndPlaySoundA from the system's winmm.dll, or null if it could not be loaded.
+  decltype(&sndPlaySoundA) play_sound_ = nullptr;
 };
 
 }  // namespace sorel
