@@ -11,13 +11,11 @@ namespace {
 std::string Json(const std::string& text) {
   std::string quoted = "\"";
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' || text[i] == '\n') {
-      quoted += "\\n";
-      i += text.compare(i, 2, "\r\n") == 0;
-    } else {
-      if (text[i] == '"' || text[i] == '\\') quoted += '\\';
-      quoted += text[i];
-    }
+    i += text.compare(i, 2, "\r\n") == 0;
+    const char c = text[i];
+    quoted += c == '\r' || c == '\n'  ? std::string("\\n")
+              : c == '"' || c == '\\' ? std::string{'\\', c}
+                                      : std::string(1, c);
   }
   return quoted + "\"";
 }

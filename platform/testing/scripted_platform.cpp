@@ -36,23 +36,11 @@ void ScriptedPlatform::ShowMessage(const std::string& prompt, MessageStyle style
   if (window_loaded_ && form_ != nullptr) DispatchToForm(*form_, [&] { form_->Form_Activate(); });
 }
 
-void ScriptedPlatform::ProcessPendingEvents() {
-  ++events_processed_;
-  std::deque<Action> batch;
-  batch.swap(pending_events_);
-  for (Action& action : batch) action();
-}
-
 void ScriptedPlatform::UnloadWindow() {
   if (!window_loaded_) return;
   window_loaded_ = false;
   std::int16_t cancel = 0;
   form_->Form_Unload(cancel);
-}
-
-float ScriptedPlatform::SecondsSinceMidnight() {
-  if (at_clock_reading) at_clock_reading();
-  return clock[std::min(clock_next_++, clock.size() - 1)];
 }
 
 }  // namespace sorel

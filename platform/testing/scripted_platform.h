@@ -1,9 +1,12 @@
 #pragma once
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <map>
+#include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -26,6 +29,11 @@ class ScriptedPlatform : public Platform {
     MessageStyle style;
     std::string title;
     std::string screen;  // what the window showed meanwhile, as Screen() gives it
+    bool operator==(const Message&) const = default;
+    friend std::ostream& operator<<(std::ostream& out, const Message& m) {
+      return out << m.title << " " << static_cast<int>(m.style) << " over " << m.screen << ": "
+                 << m.prompt;
+    }
   };
   using Action = std::function<void()>;
 
@@ -67,11 +75,17 @@ class ScriptedPlatform : public Platform {
   void SetMousePointer(MousePointer pointer) override { pointer_ = pointer; }
   void ShowMessage(const std::string& prompt, MessageStyle style,
                    const std::string& title) override;
-  void ProcessPendingEvents() override;
+  void ProcessPendingEvents() override {
+    ++events_processed_;
+    for (Action& action : std::exchange(pending_events_, {})) action();
+  }
   void DiscardTypeAhead() override {}
   void UnloadWindow() override;
   [[noreturn]] void EndProgram(int exit_status) override { throw ProgramEnded{exit_status}; }
-  float SecondsSinceMidnight() override;
+  float SecondsSinceMidnight() override {
+    if (at_clock_reading) at_clock_reading();
+    return clock[std::min(clock_next_++, clock.size() - 1)];
+  }
   std::string ProgramFolder() override { return program_folder; }
   void StartSound(const std::string& path) override { sounds_.push_back(path); }
 

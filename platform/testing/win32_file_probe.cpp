@@ -18,15 +18,12 @@ std::int64_t AllocatedBytes(const std::string& path) {
   return known ? info.AllocationSize.QuadPart : -1;
 }
 
-ForeignHandle::ForeignHandle(const std::string& path, Sharing sharing)
-    : handle_(CreateFileW(Utf16FromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE,
-                          sharing == Sharing::kAll ? kShareAll : FILE_SHARE_READ | FILE_SHARE_WRITE,
-                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)) {}
-
-ForeignHandle::~ForeignHandle() {
-  if (is_open()) CloseHandle(handle_);
+std::shared_ptr<void> OpenAsAnotherProgram(const std::string& path, bool share_delete) {
+  const HANDLE file = CreateFileW(Utf16FromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                  share_delete ? kShareAll : FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  return {file, [](HANDLE handle) { CloseHandle(handle); }};
 }
-
-bool ForeignHandle::is_open() const { return handle_ != INVALID_HANDLE_VALUE; }
 
 }  // namespace sorel::testing

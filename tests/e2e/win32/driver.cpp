@@ -21,7 +21,7 @@ using sorel::LabelId;
 using sorel::Utf16FromUtf8;
 
 constexpr wchar_t kBox[] = L"#32770";
-constexpr long long kFullSize = 734003200;
+constexpr long long kFullSize = sorel::kRecordLength * sorel::kRecordWritten;
 PROCESS_INFORMATION program{};
 int failures = 0;
 

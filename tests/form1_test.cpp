@@ -1,0 +1,304 @@
+#include "app/form1.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <tuple>
+#include <vector>
+
+#include "app/run_error.h"
+#include "disktest/messages.h"
+#include "platform/testing/scripted_platform.h"
+#include "tests/temp_folder.h"
+#include "voicetest/read_traces.h"
+#include "voicetest/record_number.h"
+
+#ifdef _WIN32
+#include "platform/testing/win32_file_probe.h"
+#else
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+// The window object's behaviour, against the scripted back end.
+namespace sorel::testing {
+namespace {
+
+// One program run against the scripted back end, with its test file in a temp folder and every
+// record that a replay reads logged. A 4 MiB file by default: what the program does with it
+// does not depend on its size, and the suite stays light on the disk.
+class ProgramRun {
+ public:
+  explicit ProgramRun(std::int32_t record_written = 4096)
+      : test_file_path_(folder_.File("temp.txt")),
+        form_(platform_, test_file_path_, record_written) {
+    platform_.Attach(form_);
+    form_.test_file().SetReadObserver([this](std::int32_t record) { reads_.push_back(record); });
+  }
+
+  // Load and first activation, or a key, as the back end delivers them; notes the exit status
+  // if the program ended itself.
+  void StartProgram() { Run(&ScriptedPlatform::StartProgram); }
+  void PressKey(std::int16_t key) { Run(&ScriptedPlatform::PressKey, key); }
+  bool TestFileExists() const { return std::filesystem::exists(test_file_path_); }
+
+  TempFolder folder_;
+  std::string test_file_path_;
+  ScriptedPlatform platform_;
+  Form1 form_;
+  std::optional<int> exit_status_;
+  std::vector<std::int32_t> reads_;
+
+ private:
+  template <typename... Args>
+  void Run(void (ScriptedPlatform::*action)(Args...), Args... args) {
+    try {
+      (platform_.*action)(args...);
+    } catch (const ProgramEnded& ended) {
+      exit_status_ = ended.exit_status;
+    }
+  }
+};
+
+using Message = ScriptedPlatform::Message;
+const std::string kProgress = kProgressCaption;
+
+#ifndef _WIN32
+// Pages of the file that are dirty or being written back; -1 where that is unknown: kernels
+// before 6.5 lack cachestat (451 on every architecture), there residency alone is checked.
+std::int64_t UnflushedPages(const std::string& path) {
+  std::uint64_t range[2] = {0, 0};  // offset, length: the whole file
+  std::uint64_t pages[5] = {};      // cached, dirty, writeback, evicted, recently evicted
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  const long result = ::syscall(451, fd, range, pages, 0);
+  ::close(fd);
+  return result == 0 ? static_cast<std::int64_t>(pages[1] + pages[2]) : -1;
+}
+
+std::size_t ResidentPages(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  const auto size = static_cast<std::size_t>(::lseek(fd, 0, SEEK_END));
+  void* map = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+  std::vector<unsigned char> pages((size + ::sysconf(_SC_PAGESIZE) - 1) / ::sysconf(_SC_PAGESIZE));
+  ::mincore(map, size, pages.data());
+  ::munmap(map, size);
+  ::close(fd);
+  return std::count_if(pages.begin(), pages.end(), [](unsigned char page) { return page & 1; });
+}
+#endif
+
+// The one run with the real file, made over an earlier one while the clock passes midnight.
+// A Down pressed during the write moves the counter (from 5, wrapping to 0) but reads and
+// plays nothing; the test runs once, however often the window is activated.
+TEST(DiskTest, ShowsProgressAndTheTimeAndLeavesTheWholeFileOpenAllocatedAndUncached) {
+  ProgramRun run(kRecordWritten);
+  const std::string& path = run.test_file_path_;
+  { std::ofstream(path, std::ios::binary) << std::string(4096, 'x'); }
+  std::string during;
+  run.platform_.QueueEvent([&] {
+    during = run.platform_.Screen();
+    run.platform_.PressKey(kVkDown);
+  });
+  std::int64_t unflushed_at_end = -1;
+  run.platform_.clock = {86399.0f, 14.0f};
+#ifndef _WIN32
+  run.platform_.at_clock_reading = [&] { unflushed_at_end = UnflushedPages(path); };
+#endif
+  run.StartProgram();
+  run.form_.Form_Activate();
+
+  const auto info = MessageStyle::kInformation;
+  EXPECT_EQ(
+      run.platform_.messages(),
+      (std::vector<Message>{{StartMessage(), info, kTestTitle, "0/off/hidden Label4"},
+                            {ResultMessage(15.0f), info, kTestTitle, "0/off/hidden " + kProgress},
+                            {InstructionMessage(), info, kTestTitle, "0/off/hidden " + kProgress}}))
+      << "pointer/Label1/Label4";
+  EXPECT_EQ(during, "11/off/shown " + kProgress);
+  EXPECT_EQ(run.platform_.Screen(), "0/on/hidden " + kProgress);
+  EXPECT_EQ(run.form_.Cnt, 0);
+  EXPECT_TRUE(run.platform_.sounds().empty());
+  EXPECT_TRUE(run.form_.test_file().IsOpen());
+
+  const std::int64_t size = 734003200;
+  EXPECT_EQ(static_cast<std::int64_t>(std::filesystem::file_size(path)), size);
+  // Really allocated, not a sparse file whose creation measured nothing.
+#ifdef _WIN32
+  EXPECT_GE(AllocatedBytes(path), size);
+#else
+  struct stat status {};
+  ASSERT_EQ(::stat(path.c_str(), &status), 0);
+  EXPECT_GE(static_cast<std::int64_t>(status.st_blocks) * 512, size);
+  // Evicted after the timed span, so the first replay reads the disk.
+  EXPECT_LT(ResidentPages(path), 64u);
+#endif
+  EXPECT_LE(unflushed_at_end, 0) << "the timed span ended before the file was on the device";
+  EXPECT_EQ(std::ifstream(path, std::ios::binary).get(), 0) << "the earlier file was written over";
+}
+
+#ifndef _WIN32
+// A full disk: the failure message over the screen as the failure left it, the program ends,
+// and the half-made file does not stay. A file size limit fails the write with EFBIG halfway.
+TEST(DiskTest, FullDiskEndsTheProgramWithoutItsFile) {
+  ProgramRun run;
+  rlimit saved{};
+  ::getrlimit(RLIMIT_FSIZE, &saved);
+  const rlimit small{1 << 20, saved.rlim_max};
+  auto* previous = std::signal(SIGXFSZ, SIG_IGN);
+  ::setrlimit(RLIMIT_FSIZE, &small);
+  run.StartProgram();
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previous);
+
+  EXPECT_EQ(run.exit_status_, 1);
+  EXPECT_FALSE(run.TestFileExists());
+  ASSERT_EQ(run.platform_.messages().size(), 2u);
+  EXPECT_EQ(run.platform_.messages()[1], (Message{FailureMessage(), MessageStyle::kInformation,
+                                                  kFailureTitle, "11/off/shown " + kProgress}));
+}
+#endif
+
+// Closing the window at any point stops the run there and leaves no file, without playing
+// anything or changing the counter but for the Down whose replay the Escape cuts short (a
+// press waiting for that replay is dropped); terminate's second deletion finds nothing.
+TEST(DiskTest, ClosingAnywhereStopsTheRunAndLeavesNoFile) {
+  const struct {
+    int message;        // the box during which the window closes; -1: Escape during the progress,
+    std::size_t shown;  // 3: Escape during a replay once the test is done
+  } cases[] = {{0, 1}, {-1, 1}, {1, 2}, {2, 3}, {3, 3}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    ProgramRun run;
+    if (c.message < 0) {
+      run.platform_.QueueEvent([&] { run.platform_.PressKey(kVkEscape); });
+    } else {
+      run.platform_.while_message_shown[c.message] = [&] { run.platform_.CloseWindow(); };
+    }
+    run.StartProgram();
+    if (c.message == 3) {
+      ASSERT_TRUE(run.TestFileExists());
+      run.platform_.QueueEvent([&] { run.platform_.PressKey(kVkDown); });
+      run.platform_.QueueEvent([&] { run.platform_.PressKey(kVkEscape); });
+      run.PressKey(kVkDown);
+    }
+    EXPECT_FALSE(run.platform_.window_loaded());
+    EXPECT_FALSE(run.TestFileExists());
+    EXPECT_FALSE(run.form_.test_file().IsOpen());
+    run.form_.Form_Terminate();
+    EXPECT_FALSE(run.exit_status_.has_value());
+    EXPECT_EQ(run.platform_.messages().size(), c.shown);
+    EXPECT_EQ(run.form_.Cnt, c.message == 3 ? 0 : 5);
+    EXPECT_EQ(run.reads_.size(), c.message == 3 ? 1u : 0u);
+    EXPECT_TRUE(run.platform_.sounds().empty());
+  }
+}
+
+std::string Sample(int number) {
+  return "C:\\Program Files\\SorelCheck\\a" + std::to_string(number) + ".wav";
+}
+
+// After the disk test.
+class VoiceTest : public ::testing::Test, public ProgramRun {
+  void SetUp() override { StartProgram(); }
+};
+
+// Down and Up move the counter, which wraps within 0 to 4 from the 5 the disk test leaves;
+// each step replays its own trace, then starts its own sample. Other keys do nothing.
+TEST_F(VoiceTest, KeysWrapTheCounterAndPairEachTraceWithItsSample) {
+  // Key, the counter after it, the records its replay reads.
+  const std::tuple<std::int16_t, int, std::size_t> steps[] = {
+      {13, 5, 0},        {kVkDown, 0, 126}, {kVkDown, 1, 233}, {kVkDown, 2, 251}, {kVkDown, 3, 303},
+      {kVkDown, 4, 198}, {kVkDown, 0, 126}, {kVkUp, 4, 198},   {37, 4, 0},        {kVkUp, 3, 303},
+      {kVkUp, 2, 251},   {kVkUp, 1, 233},   {kVkUp, 0, 126},   {65, 0, 0}};
+  std::size_t sounds = 0;
+  for (const auto& [key, counter, reads] : steps) {
+    SCOPED_TRACE(::testing::Message() << key << " to " << counter);
+    reads_.clear();
+    const int events = platform_.events_processed();
+    PressKey(key);
+    EXPECT_EQ(form_.Cnt, counter);
+    EXPECT_EQ(reads_.size(), reads);
+    // The replay lets events through after every read.
+    EXPECT_GE(platform_.events_processed() - events, static_cast<int>(reads));
+    if (reads == 0) continue;
+    ASSERT_EQ(platform_.sounds().size(), ++sounds);
+    EXPECT_EQ(platform_.sounds().back(), Sample(counter + 1));
+  }
+  // The folder already ends in a backslash: none is added.
+  form_.Cnt = 5;
+  platform_.program_folder = "D:\\";
+  PressKey(kVkUp);
+  EXPECT_EQ(platform_.sounds().back(), "D:\\a5.wav");
+  EXPECT_EQ(platform_.messages().size(), 3u);
+}
+
+// Presses during a replay run after it, in order, each as its own step; a held key queues at
+// most two, not minutes of replays.
+TEST_F(VoiceTest, PressesDuringAReplayWaitForItUpToTwo) {
+  platform_.QueueEvent([&] {
+    for (int repeat = 0; repeat < 30; ++repeat) platform_.PressKey(kVkDown);
+  });
+  PressKey(kVkDown);
+  EXPECT_EQ(platform_.sounds(), (std::vector<std::string>{Sample(1), Sample(2), Sample(3)}));
+  EXPECT_EQ(reads_.size(), 126u + 233u + 251u);
+  EXPECT_EQ(form_.Cnt, 2);
+}
+
+// An error that leaves the key handler is reported under the application title; the program
+// then ends without leaving its file behind. The counter keeps its value on overflow.
+TEST(VoiceErrors, AreReportedAndEndTheProgramWithoutItsFile) {
+  // Counter before the key; the key; whether a1 names a record that does not exist.
+  const std::tuple<std::int16_t, std::int16_t, bool> cases[] = {
+      {5, kVkDown, true}, {32767, kVkDown, false}, {-32768, kVkUp, false}};
+  for (const auto& [counter, key, bad_trace] : cases) {
+    SCOPED_TRACE(counter);
+    ProgramRun run;
+    run.StartProgram();
+    run.form_.Cnt = counter;
+    // 180078 names record 352 (entry / 512 rounded), 100 the record 0 that does not exist.
+    if (bad_trace) run.form_.a1 = std::vector<std::int32_t>{259447, 180078, 100, 178872, -1};
+    run.PressKey(key);
+    EXPECT_EQ(run.exit_status_, 1);
+    EXPECT_EQ(run.form_.Cnt, bad_trace ? 0 : counter);
+    EXPECT_EQ(run.reads_, bad_trace ? std::vector<std::int32_t>{352} : std::vector<std::int32_t>{});
+    EXPECT_TRUE(run.platform_.sounds().empty());
+    EXPECT_EQ(run.platform_.messages().back(),
+              (Message{UnhandledErrorMessage(bad_trace ? kErrBadRecordNumber : kErrOverflow),
+                       MessageStyle::kCritical, kApplicationTitle, "0/on/hidden " + kProgress}));
+    EXPECT_FALSE(run.TestFileExists());
+  }
+}
+
+// The data is pinned byte for byte by tools/gen_traces.py --check; these are the properties the
+// replay relies on, seen through the program's own record rule: from position 1, at most up to
+// position 1000, records of the 700 MiB file until the -1 that ends the trace.
+TEST(ReadTracesTest, EveryReplayStopsAtItsTerminatorAndReadsOnlyRecordsOfTheFile) {
+  for (int number = 1; number <= 5; ++number) {
+    const auto trace = RecordedTrace(number);
+    std::size_t i = 1;
+    for (; i < 1000 && i < trace.size() && trace[i] >= 0; ++i) {
+      const std::int32_t record = RecordNumberOf(trace[i]);
+      EXPECT_TRUE(record >= 1 && record <= kRecordWritten) << "a" << number << " at " << i;
+    }
+    ASSERT_EQ(i, trace.size() - 1) << "a" << number << ": the -1 is not the last entry";
+    EXPECT_EQ(trace[i], -1);
+  }
+}
+
+TEST(RecordNumber, RoundsHalfToEven) {
+  const std::pair<std::int32_t, std::int32_t> cases[] = {
+      {256, 0},      {257, 1},       {511, 1},         {512, 1},
+      {768, 2},      {1280, 2},      {1281, 3},        {178872, 349},
+      {180078, 352}, {677141, 1323}, {5784832, 11298}, {363005596, 708995}};
+  for (const auto& [entry, record] : cases) EXPECT_EQ(RecordNumberOf(entry), record) << entry;
+}
+
+}  // namespace
+}  // namespace sorel::testing
