@@ -1,16 +1,20 @@
 #!/usr/bin/python3
 """Key to audible sound, end to end, for one or more builds of the real program, in one run.
 
-Usage (inside scripts/desktop_session.sh, with a private /var/tmp):
-  sound_latency.py --probe libsorelcheck_replay_probe.so [--runs N] LABEL=BINARY...
+Runs inside scripts/desktop_session.sh with a private /var/tmp (root), from the checkout:
+  d=$(mktemp -d /tmp/vt.XXXX); chmod 1777 $d
+  unshare -m --propagation private sh -c "mount --bind $d /var/tmp && exec \
+    scripts/desktop_session.sh bench/sound_latency.py --probe \
+    build-test/bench/libsorelcheck_replay_probe.so before=OLD/SorelCheck after=build-test/SorelCheck"
 
-Each run starts the program, passes its three messages with Return, caches the whole test file,
-then presses Down ten times (a1..a5 first, then their repeats), drops the file's pages and
-presses Up (a4 cold), then Down, Up (a4 warm). Every key is injected with XTest and stamped;
-the null sink's monitor is recorded and the onset is taken from the recording's sample clock.
-The references, measured the same way between the presses: a write of the same sample into an
-already-open `pacat` stream, and `paplay` of the file. A silent stream keeps the sink running.
-Runs of the builds alternate. Prints a markdown table.
+Each run starts the program with the probe preloaded, passes its three messages with Return,
+caches the whole test file, then presses Down ten times (a1..a5 first, then their repeats),
+drops the file's pages and presses Up (a4 cold), then Down, Up (a4 warm). Every key is injected
+with XTest and stamped; the null sink's monitor is recorded and the onset is taken from the
+recording's sample clock. The reference, measured the same way after every press: the same
+sample written into an already-open `pacat` stream, and `paplay` of the file. A silent stream
+keeps the sink running. Runs of the builds alternate; the samples come from the first build's
+folder. Prints a markdown table. Takes about a minute per run and build.
 """
 
 import argparse
@@ -57,28 +61,30 @@ class Recorder:
                 start = arrived - len(self.data) // 4 / RATE
                 self.offset = start if self.offset is None else min(self.offset, start)
 
-    def frames(self):
+    def frames(self, first=0):
+        """Samples (left, right interleaved) from frame `first` on."""
         with self.lock:
-            return memoryview(bytes(self.data[: len(self.data) // 4 * 4])).cast("h")
+            return memoryview(bytes(self.data[first * 4: len(self.data) // 4 * 4])).cast("h")
 
     def wait_silence(self, seconds=0.1, timeout=5):
         deadline = time.monotonic() + timeout
+        window = int(seconds * RATE)
         while time.monotonic() < deadline:
-            samples = self.frames()
-            tail = samples[-int(seconds * RATE) * 2:]
-            if len(tail) == int(seconds * RATE) * 2 and max(map(abs, tail)) < SILENCE:
+            with self.lock:
+                recorded = len(self.data) // 4
+            tail = self.frames(max(0, recorded - window))
+            if recorded >= window and max(map(abs, tail)) < SILENCE:
                 return
             time.sleep(0.02)
         raise RuntimeError("the sink did not fall silent")
 
     def onset_ms(self, stamp, limit=2.0):
         """Milliseconds from `stamp` to the first frame of sound after it."""
-        samples = self.frames()
-        first = max(0, int((stamp - self.offset) * RATE)) * 2
-        last = min(len(samples), first + int(limit * RATE) * 2)
-        for index in range(first, last):
-            if abs(samples[index]) >= SOUND:
-                return ((self.offset + index // 2 / RATE) - stamp) * 1000
+        first = max(0, int((stamp - self.offset) * RATE))
+        samples = self.frames(first)[: int(limit * RATE) * 2]
+        for index, value in enumerate(samples):
+            if abs(value) >= SOUND:
+                return ((self.offset + (first + index // 2) / RATE) - stamp) * 1000
         return None
 
     def heard(self, stamp):

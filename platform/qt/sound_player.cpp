@@ -150,9 +150,15 @@ void SoundPlayer::OnContextState(pa_context* context, void* self) {
 
 void SoundPlayer::OnStreamState(pa_stream* stream, void* self) {
   auto* player = static_cast<SoundPlayer*>(self);
-  if (pa_stream_get_state(stream) == PA_STREAM_READY && player->pending_) {
+  if (pa_stream_get_state(stream) != PA_STREAM_READY) return;
+  if (player->pending_) {
     player->Write(*player->pending_);
     player->pending_ = nullptr;
+  } else {
+    // A little silence into the corked stream, dropped by the first sound: the server sets up
+    // its side of the transfer now, so that the first key costs no more than a repeat.
+    const std::vector<char> silence(pa_usec_to_bytes(10'000, pa_stream_get_sample_spec(stream)));
+    pa_stream_write(stream, silence.data(), silence.size(), nullptr, 0, PA_SEEK_RELATIVE);
   }
 }
 
@@ -171,7 +177,7 @@ void SoundPlayer::Play(const std::string& path) {
   std::replace(local_path.begin(), local_path.end(), '\\', '/');
   auto found = samples_.find(local_path);
   if (found == samples_.end()) {
-    // Not there at start, or not one of ours: load it now, once.
+    // Not there at start, or not one of ours: load it now, and keep it once loaded.
     Pcm pcm;
     if (!Decode(local_path, pcm)) return;
     found = samples_.emplace(local_path, std::move(pcm)).first;
