@@ -1,4 +1,6 @@
-find_package(Qt6 REQUIRED COMPONENTS Widgets Multimedia)
+find_package(Qt6 REQUIRED COMPONENTS Widgets)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(PULSE REQUIRED IMPORTED_TARGET libpulse)
 
 qt_add_resources(SORELCHECK_QT_RESOURCES platform/qt/resources.qrc)
 add_executable(SorelCheck
@@ -10,7 +12,7 @@ add_executable(SorelCheck
   platform/qt/sound_player.cpp
   platform/qt/termination_signals.cpp
   ${SORELCHECK_QT_RESOURCES})
-target_link_libraries(SorelCheck PRIVATE sorelcore Qt6::Widgets Qt6::Multimedia)
+target_link_libraries(SorelCheck PRIVATE sorelcore Qt6::Widgets PkgConfig::PULSE)
 
 # The samples sit next to the executable, where the program looks for them.
 foreach(sample IN LISTS SORELCHECK_SAMPLES)

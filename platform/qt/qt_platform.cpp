@@ -73,6 +73,17 @@ std::string QtPlatform::ProgramFolder() {
   return QCoreApplication::applicationDirPath().toStdString();
 }
 
+// The samples the voice test plays, decoded before the first key so that the first play of
+// each costs no more than its repeat.
+std::vector<std::string> QtPlatform::SamplePaths() {
+  std::vector<std::string> paths;
+  for (int number = 1; number <= 5; ++number) {
+    paths.push_back(QCoreApplication::applicationDirPath().toStdString() + "/a" +
+                    std::to_string(number) + ".wav");
+  }
+  return paths;
+}
+
 void QtPlatform::StartSound(const std::string& path) { sound_player_.Play(path); }
 
 }  // namespace sorel

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "platform/platform.h"
 #include "platform/qt/main_window.h"
 #include "platform/qt/sound_player.h"
@@ -26,8 +29,10 @@ class QtPlatform : public Platform {
   void StartSound(const std::string& path) override;
 
  private:
+  static std::vector<std::string> SamplePaths();
+
   MainWindow* window_ = nullptr;
-  SoundPlayer sound_player_;
+  SoundPlayer sound_player_{SamplePaths()};
 };
 
 }  // namespace sorel

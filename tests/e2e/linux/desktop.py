@@ -2,13 +2,12 @@
 what a screen reader reads and presses buttons, xdotool types keys, PulseAudio tools tell
 whether a sound was really played."""
 
-import ctypes
 import os
 import re
-import struct
 import subprocess
 import time
 import warnings
+import wave
 
 # pyatspi goes through deprecated Atspi calls and old import hooks; the warnings would drown
 # the report.
@@ -176,9 +175,9 @@ class Program:
 
 
 class SinkRecorder:
-    """Records what reaches the null sink, to tell a real sound from a silent no-op."""
+    """Records what reaches the null sink: which sound was really played, and for how long."""
 
-    RATE = 8000
+    RATE = 22050  # the samples' own rate
 
     def __init__(self, path):
         self.path = path
@@ -198,9 +197,10 @@ class SinkRecorder:
         """Samples recorded so far."""
         return len(self._samples())
 
-    def peak(self, start=0):
-        """Largest absolute sample from sample `start` on, 0 to 32768."""
-        return max((abs(s) for s in self._samples()[start:]), default=0)
+    def sound(self, start=0):
+        """First and last sample of sound from sample `start` on, or None."""
+        loud = [i for i, s in enumerate(self._samples()[start:]) if abs(s) >= SOUND]
+        return (start + loud[0], start + loud[-1]) if loud else None
 
     def wait_for_silence(self, seconds=0.3, timeout=5):
         """Waits until the last `seconds` were silent: what an earlier sound left has passed."""
@@ -239,38 +239,12 @@ class SilentStream:
             self.process.wait(5)
 
 
-class OpenWatch:
-    """Names of the files opened in a folder while it runs (inotify), to tell which sample the
-    program loaded."""
-
-    IN_OPEN = 0x20
-    IN_NONBLOCK = 0o4000
-    IN_CLOEXEC = 0o2000000
-
-    def __init__(self, folder):
-        self.libc = ctypes.CDLL("libc.so.6", use_errno=True)
-        self.fd = self.libc.inotify_init1(self.IN_NONBLOCK | self.IN_CLOEXEC)
-        if self.fd < 0:
-            raise OSError(ctypes.get_errno(), "inotify_init1")
-        if self.libc.inotify_add_watch(self.fd, os.fsencode(folder), self.IN_OPEN) < 0:
-            raise OSError(ctypes.get_errno(), f"inotify_add_watch {folder}")
-        self.names = []
-
-    def opened(self):
-        while True:
-            try:
-                data = os.read(self.fd, 65536)
-            except BlockingIOError:
-                return self.names
-            offset = 0
-            while offset < len(data):
-                _, _, _, length = struct.unpack_from("iIII", data, offset)
-                raw = data[offset + 16: offset + 16 + length]
-                self.names.append(os.fsdecode(raw.rstrip(b"\0")))
-                offset += 16 + length
-
-    def close(self):
-        os.close(self.fd)
+def sound_seconds(path):
+    """How long a mono WAV file sounds, first to last sample of sound, as the sink hears it."""
+    with wave.open(path) as sample:
+        rate, data = sample.getframerate(), sample.readframes(sample.getnframes())
+    loud = [i for i, s in enumerate(memoryview(data).cast("h")) if abs(s) >= SOUND]
+    return (loud[-1] - loud[0]) / rate
 
 
 def null_sink_present():

@@ -136,40 +136,48 @@ class NormalRunTest(ProgramTestCase):
         self.assertTrue(desktop.null_sink_present(),
                         f"no PulseAudio sink {desktop.NULL_SINK!r}: run through "
                         "scripts/desktop_session.sh")
-        self.assertEqual(desktop.sink_inputs_of(self.program.pid), [],
-                         "a sound plays before any key was pressed")
         silence = desktop.SilentStream()
         self.addCleanup(silence.stop)
         # The first Down moves to the first sample, the first Up from there wraps to the last.
-        for key, sample in (("Down", "a1.wav"), ("Up", "a5.wav")):
-            with self.subTest(key=key):
-                self.check_key_plays_sound(key, sample)
+        # a2, the longest, is cut off by a1, then heard whole.
+        for key, number, cut_off_by in (("Down", 1, None), ("Up", 5, None), ("Up", 4, None),
+                                        ("Up", 3, None), ("Up", 2, ("Up", 1)), ("Down", 2, None)):
+            with self.subTest(key=key, sample=number, cut_off_by=cut_off_by):
+                self.check_key_plays_sound(key, number, cut_off_by)
 
         self.check_held_key()
         self.escape_and_check_exit()
 
-    def check_key_plays_sound(self, key, sample):
+    def check_key_plays_sound(self, key, number, cut_off_by=None):
+        """The key's sample reaches the sink, told from the others by how long it sounds. A
+        second key while it plays must cut it off: the sound then ends with the second sample."""
         desktop = self.desktop
-        samples = re.compile(r"a[0-9]+\.wav")
-        recorder = desktop.SinkRecorder(os.path.join(self.work_dir, f"{key}.raw"))
-        watch = desktop.OpenWatch(os.path.dirname(BINARY))
+        lengths = {n: desktop.sound_seconds(os.path.join(os.path.dirname(BINARY), f"a{n}.wav"))
+                   for n in range(1, 6)}
+        recorder = desktop.SinkRecorder(os.path.join(self.work_dir, f"{key}-a{number}.raw"))
         try:
             recorder.wait_for_silence()
             key_at = recorder.length()
             pressed_at = time.monotonic()
             self.program.key(key)
-            desktop.wait_until(f"a stream of the program on the sink after {key}",
-                               lambda: desktop.sink_inputs_of(self.program.pid), 3)
-            peak = desktop.wait_until(
-                f"sound on the sink after {key}",
-                lambda: (p := recorder.peak(key_at)) >= desktop.SOUND and p, 3)
-            print(f"{key}: sound on the sink {time.monotonic() - pressed_at:.2f} s after "
-                  f"the key, peak {peak}")
-            loaded = [name for name in watch.opened() if samples.fullmatch(name)]
-            self.assertEqual(loaded, [sample], f"samples the program loaded after {key}")
+            desktop.wait_until(f"sound on the sink after {key}", lambda: recorder.sound(key_at), 3)
+            print(f"{key}: sound on the sink {time.monotonic() - pressed_at:.2f} s after the key")
+            if cut_off_by:
+                self.program.key(cut_off_by[0])
+            recorder.wait_for_silence()
+            first, last = recorder.sound(key_at)
         finally:
-            watch.close()
             recorder.stop()
+        heard = (last - first) / recorder.RATE
+        if cut_off_by:
+            cut, by = lengths[number], lengths[cut_off_by[1]]
+            self.assertTrue(by < heard < cut - 0.05,
+                            f"heard {heard:.3f} s: a{number} ({cut:.3f} s) was not cut off "
+                            f"by a{cut_off_by[1]} ({by:.3f} s)")
+            return
+        nearest = min(lengths, key=lambda n: abs(lengths[n] - heard))
+        self.assertEqual(nearest, number, f"heard {heard:.3f} s; the samples last {lengths}")
+        self.assertAlmostEqual(heard, lengths[number], delta=0.005)
 
     def check_held_key(self):
         """Holding Down makes a voice step per repeat while the window keeps answering, and the
