@@ -9,7 +9,6 @@ What the window must show comes from the core (--texts); the unit tests pin thos
 import argparse
 import json
 import os
-import re
 import shutil
 import signal
 import subprocess
