@@ -4,7 +4,7 @@
 # (everything the test suite uses). Calls sudo only when not root.
 set -euo pipefail
 
-run_packages=(cmake make g++ qt6-base-dev libpulse-dev fonts-ipafont-gothic)
+run_packages=(cmake make g++ pkg-config qt6-base-dev libxcb1-dev libpulse-dev fonts-ipafont-gothic)
 # A private desktop for the tests: X server, window manager, session bus, sound server.
 desktop_packages=(xvfb x11-utils xdotool openbox dbus-daemon pulseaudio pulseaudio-utils)
 windows_packages=(cmake make g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
