@@ -5,6 +5,7 @@
 #include "disktest/test_file.h"
 #include "voicetest/read_traces.h"
 #include "voicetest/record_number.h"
+#include "voicetest/samples.h"
 
 namespace sorel {
 namespace {
@@ -33,7 +34,7 @@ void Form1::OneVoice() {
   const int sample = Cnt + 1;
   if (!RandGet()) return;
   std::string folder = platform_.ProgramFolder();
-  platform_.StartSound(AddYen(folder) + "a" + std::to_string(sample) + ".wav");
+  platform_.StartSound(AddYen(folder) + SampleFileName(sample));
 }
 
 std::string Form1::AddYen(std::string& path) {

@@ -82,6 +82,14 @@ bool LockForThisRun(int fd) {
   return result == 0;
 }
 
+// Whether fd is a plain file of ours that no other run holds, now locked for this one, and
+// still the file that path names.
+bool OursLockedAndAt(const std::string& path, int fd) {
+  struct stat info {};
+  return ::fstat(fd, &info) == 0 && IsPlainFileOfOurs(info) && LockForThisRun(fd) &&
+         PathNames(path, fd);
+}
+
 class Descriptor {
  public:
   explicit Descriptor(int fd) : fd_(fd) {}
@@ -107,12 +115,8 @@ void RecordFile::Open(const std::string& path) {
   // timing would spoil the figure.
   Descriptor file(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | kNoSurprises, 0644));
   if (file.get() < 0) RaiseFromErrno();
-  struct stat info {};
-  if (::fstat(file.get(), &info) != 0) RaiseFromErrno();
-  if (!IsPlainFileOfOurs(info)) throw RunError(kErrPathAccess);
-  if (!LockForThisRun(file.get())) throw RunError(kErrPermissionDenied);
-  // Another run's deletion may have taken the new file away before it was locked.
-  if (!PathNames(path, file.get())) throw RunError(kErrPathAccess);
+  // The path check: another run's deletion may have taken the new file away before the lock.
+  if (!OursLockedAndAt(path, file.get())) throw RunError(kErrPathAccess);
   handle_ = file.release();
 }
 
@@ -175,15 +179,8 @@ void DeleteEarlierTestFile(const std::string& path) noexcept {
   }
   if (!IsPlainFileOfOurs(at_path)) return;
   const Descriptor file(::open(path.c_str(), O_RDONLY | kNoSurprises));
-  if (file.get() < 0) return;
-  struct stat opened {};
-  if (::fstat(file.get(), &opened) != 0 || !IsPlainFileOfOurs(opened) ||
-      !SameFile(at_path, opened)) {
-    return;
-  }
   // A live run holds its file locked: that one stays. A killed run's leftover has no locker.
-  if (!LockForThisRun(file.get())) return;
-  if (PathNames(path, file.get())) ::unlink(path.c_str());
+  if (file.get() >= 0 && OursLockedAndAt(path, file.get())) ::unlink(path.c_str());
 }
 
 }  // namespace sorel

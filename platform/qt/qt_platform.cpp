@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "voicetest/samples.h"
+
 namespace sorel {
 namespace {
 
@@ -76,10 +78,10 @@ std::string QtPlatform::ProgramFolder() {
 // The samples the voice test plays, decoded before the first key so that the first play of
 // each costs no more than its repeat.
 std::vector<std::string> QtPlatform::SamplePaths() {
+  const std::string folder = QCoreApplication::applicationDirPath().toStdString() + "/";
   std::vector<std::string> paths;
-  for (int number = 1; number <= 5; ++number) {
-    paths.push_back(QCoreApplication::applicationDirPath().toStdString() + "/a" +
-                    std::to_string(number) + ".wav");
+  for (int number = 1; number <= kSampleCount; ++number) {
+    paths.push_back(folder + SampleFileName(number));
   }
   return paths;
 }

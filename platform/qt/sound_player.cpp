@@ -93,13 +93,16 @@ bool SoundPlayer::Start() {
   return false;
 }
 
+void SoundPlayer::CloseStream() {
+  if (!stream_) return;
+  pa_stream_set_state_callback(stream_, nullptr, nullptr);
+  pa_stream_disconnect(stream_);
+  pa_stream_unref(stream_);
+  stream_ = nullptr;
+}
+
 void SoundPlayer::Disconnect() {
-  if (stream_) {
-    pa_stream_set_state_callback(stream_, nullptr, nullptr);
-    pa_stream_disconnect(stream_);
-    pa_stream_unref(stream_);
-    stream_ = nullptr;
-  }
+  CloseStream();
   if (context_) {
     pa_context_set_state_callback(context_, nullptr, nullptr);
     pa_context_disconnect(context_);
@@ -119,20 +122,16 @@ void SoundPlayer::Connect() {
 }
 
 void SoundPlayer::OpenStream() {
-  if (stream_) {
-    pa_stream_set_state_callback(stream_, nullptr, nullptr);
-    pa_stream_disconnect(stream_);
-    pa_stream_unref(stream_);
-  }
-  const pa_sample_spec spec{PA_SAMPLE_S16LE, static_cast<std::uint32_t>(rate_),
-                            static_cast<std::uint8_t>(channels_)};
-  stream_ = pa_stream_new(context_, "SorelCheck voice", &spec, nullptr);
+  CloseStream();
+  const pa_sample_spec format{PA_SAMPLE_S16LE, static_cast<std::uint32_t>(rate_),
+                              static_cast<std::uint8_t>(channels_)};
+  stream_ = pa_stream_new(context_, "SorelCheck voice", &format, nullptr);
   if (!stream_) return;
   pa_stream_set_state_callback(stream_, OnStreamState, this);
   // A short target latency, and no pre-buffering: a sound plays as soon as it is written.
   pa_buffer_attr attr;
   attr.maxlength = static_cast<std::uint32_t>(-1);
-  attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(10'000, &spec));
+  attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(10'000, &format));
   attr.prebuf = 0;
   attr.minreq = static_cast<std::uint32_t>(-1);
   attr.fragsize = static_cast<std::uint32_t>(-1);

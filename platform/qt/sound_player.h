@@ -36,6 +36,7 @@ class SoundPlayer {
 
   static bool Decode(const std::string& path, Pcm& pcm);
   bool Start();
+  void CloseStream();
   void Disconnect();
   void Connect();
   void OpenStream();
