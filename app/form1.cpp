@@ -1,17 +1,31 @@
 #include "app/form1.h"
 
 #include <cstdlib>
+#include <limits>
 #include <utility>
 
-#include "app/run_error.h"
 #include "disktest/messages.h"
+#include "platform/seam/run_error.h"
 
 namespace sorel {
+namespace {
+
+// 16-bit signed addition that raises the overflow error instead of wrapping.
+std::int16_t CheckedAdd16(std::int16_t value, int delta) {
+  const int sum = value + delta;
+  if (sum < std::numeric_limits<std::int16_t>::min() ||
+      sum > std::numeric_limits<std::int16_t>::max()) {
+    throw RunError(kErrOverflow);
+  }
+  return static_cast<std::int16_t>(sum);
+}
+
+}  // namespace
 
 Form1::Form1(Platform& platform, std::string test_file_path, std::int32_t record_written)
     : platform_(platform),
-      test_file_path_(std::move(test_file_path)),
-      record_written_(record_written) {}
+      record_written_(record_written),
+      test_file_(std::move(test_file_path), kRecordLength) {}
 
 void Form1::Form_KeyDown(std::int16_t& KeyCode, std::int16_t& /*Shift*/) {
   if (KeyCode == kVkDown || KeyCode == kVkUp) {
@@ -26,7 +40,6 @@ void Form1::Form_KeyDown(std::int16_t& KeyCode, std::int16_t& /*Shift*/) {
       pending_presses_.pop_front();
       VoiceStep(next);
     }
-    pending_presses_.clear();
   }
   if (KeyCode == kVkEscape && !unloaded_) platform_.UnloadWindow();
 }
@@ -50,6 +63,6 @@ void Form1::ReportUnhandledError(const RunError& error) {
   std::abort();  // a back end whose EndProgram returned would leave the run in a broken state
 }
 
-void Form1::RemoveTestFile() noexcept { test_file_.CloseAndDelete(test_file_path_); }
+void Form1::RemoveTestFile() noexcept { test_file_.CloseAndDelete(); }
 
 }  // namespace sorel

@@ -7,22 +7,20 @@
 #include <vector>
 
 #include "disktest/test_file.h"
-#include "platform/platform.h"
-#include "platform/record_file.h"
+#include "platform/seam/platform.h"
+#include "platform/seam/record_file.h"
+#include "platform/seam/window_events.h"
 
 // Where Form1's members are defined:
-//   app/form1.cpp            constructor, Form_KeyDown, the error report, RemoveTestFile
-//   disktest/disk_test.cpp   Form_Activate and the timed creation of the test file
-//   disktest/exit_cleanup.cpp  Form_Unload, Form_Terminate, ProcessPendingEventsIgnoringErrors
-//   voicetest/voice.cpp      Form_Load, OneVoice, AddYen, RandGet
+//   app/form1.cpp                constructor, Form_KeyDown, the error report, RemoveTestFile
+//   disktest/disk_test.cpp       Form_Activate and the timed creation of the test file
+//   disktest/removal_at_exit.cpp Form_Unload, Form_Terminate, ProcessPendingEventsIgnoringErrors
+//   voicetest/voice.cpp          Form_Load, OneVoice, AddYen, RandGet, SamplePaths
+// Its events reach it through FormRunner (app/form_runner.h), which holds the rules of when.
 
 namespace sorel {
 
 class RunError;
-
-inline constexpr std::int16_t kVkEscape = 27;
-inline constexpr std::int16_t kVkUp = 38;
-inline constexpr std::int16_t kVkDown = 40;
 
 // Presses that wait while a voice step runs; a held key must not queue minutes of replays.
 inline constexpr std::size_t kMaxPendingPresses = 2;
@@ -35,7 +33,7 @@ class Form1 {
   explicit Form1(Platform& platform, std::string test_file_path = kTestFilePath,
                  std::int32_t record_written = kRecordWritten);
 
-  // Window events, delivered by the back end.
+  // Window events, delivered by FormRunner.
   void Form_Load();
   void Form_Activate();
   void Form_KeyDown(std::int16_t& KeyCode, std::int16_t& Shift);
@@ -50,10 +48,14 @@ class Form1 {
 
   // Reports an error that left a handler, removes the test file and ends the program.
   [[noreturn]] void ReportUnhandledError(const RunError& error);
-  // Closes and deletes the test file, errors ignored; also the last resort at a forced exit.
+  // Closes and deletes the test file, errors ignored.
   void RemoveTestFile() noexcept;
 
+  // The voice samples, as OneVoice names them.
+  std::vector<std::string> SamplePaths();
+
   RecordFile& test_file() { return test_file_; }
+  bool unloaded() const { return unloaded_; }
 
   std::int16_t Cnt = 0;
   std::optional<std::vector<std::int32_t>> a1, a2, a3, a4, a5;
@@ -63,12 +65,11 @@ class Form1 {
   [[noreturn]] void FailDiskTest();
   void ProcessPendingEventsIgnoringErrors();
   void VoiceStep(std::int16_t key_code);
-  const std::optional<std::vector<std::int32_t>>* TraceFor(int number) const;
+  std::string SamplePath(int number);
 
   Platform& platform_;
-  const std::string test_file_path_;
   const std::int32_t record_written_;
-  RecordFile test_file_{kRecordLength};
+  RecordFile test_file_;
   std::optional<std::int16_t> run_once_marker_;
   bool unloaded_ = false;
   bool voice_step_running_ = false;

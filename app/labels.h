@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/seam/platform.h"
 
 namespace sorel {
 
@@ -9,13 +9,6 @@ inline constexpr char kWindowCaption[] = "Sorel動作確認";
 // Pixel geometry at 96 dpi of the window's client area and its four labels.
 inline constexpr int kClientWidth = 524;
 inline constexpr int kClientHeight = 152;
-
-struct LabelLayout {
-  LabelId id;
-  int left, top, width, height;
-  bool visible_at_start;
-  const char* caption;  // lines end in CR LF
-};
 
 inline constexpr LabelLayout kLabels[] = {
     {LabelId::kLabel1, 8, 8, 505, 89, true,
@@ -33,5 +26,8 @@ inline constexpr LabelLayout kLabels[] = {
 // The welcome label's own font; the others use the window's.
 inline constexpr char kWelcomeFontFamily[] = "ＭＳ Ｐゴシック";
 inline constexpr int kWelcomeFontPoints = 12;
+
+inline constexpr WindowLayout kWindowLayout{kWindowCaption, kClientWidth,       kClientHeight,
+                                            kLabels,        kWelcomeFontFamily, kWelcomeFontPoints};
 
 }  // namespace sorel

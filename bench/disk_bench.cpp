@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/form1.h"
+#include "app/form_runner.h"
 #include "bench/bench_platform.h"
 #include "bench/benches.h"
 
@@ -53,9 +54,10 @@ double PressForA4(Form1& form, BenchPlatform& platform, std::int64_t& reads) {
 void ProgramRound(const std::string& path, DiskRound& round) {
   BenchPlatform platform;
   Form1 form(platform, path);
-  platform.Attach(form);
+  FormRunner runner(form, platform);
   QuietenDisk();
-  platform.StartProgram();
+  runner.Start();
+  platform.RunEventLoop();
   const auto& readings = platform.clock_readings();
   if (readings.size() != 2 || platform.messages().size() < 2) {
     throw std::runtime_error("the disk test did not run to its result message");

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "app/form1.h"
+#include "app/form_runner.h"
 #include "bench/bench_platform.h"
 #include "bench/benches.h"
 #include "bench/stats.h"
@@ -83,8 +84,9 @@ ReplayResults RunReplayBench(const ScratchFiles& files, int repetitions, int pre
   const std::string& path = files.program_file();
   BenchPlatform platform;
   Form1 form(platform, path);
-  platform.Attach(form);
-  platform.StartProgram();
+  FormRunner runner(form, platform);
+  runner.Start();
+  platform.RunEventLoop();
   if (!form.test_file().IsOpen()) throw std::runtime_error("the disk test left no open file");
 
   const Descriptor own(path);

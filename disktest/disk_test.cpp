@@ -2,8 +2,8 @@
 #include <cstdlib>
 
 #include "app/form1.h"
-#include "app/run_error.h"
 #include "disktest/messages.h"
+#include "platform/seam/run_error.h"
 
 namespace sorel {
 namespace {
@@ -26,7 +26,7 @@ void Form1::RunDiskTest() {
   platform_.SetMousePointer(MousePointer::kBusy);
   platform_.SetLabelCaption(LabelId::kLabel4, kProgressCaption);
   platform_.SetLabelVisible(LabelId::kLabel4, true);
-  DeleteEarlierTestFile(test_file_path_);
+  test_file_.DeleteLeftover();
   // Gets the pointer and progress label drawn before the write blocks the thread.
   ProcessPendingEventsIgnoringErrors();
   // Closed meanwhile: the window is gone, so nothing must be created any more.
@@ -35,7 +35,7 @@ void Form1::RunDiskTest() {
   try {
     const std::array<std::uint8_t, kRecordBufferSize> buffer{};
     const float start = platform_.SecondsSinceMidnight();
-    test_file_.Open(test_file_path_);
+    test_file_.Open();
     test_file_.WriteRecordExtending(record_written_, buffer);
     const float end = platform_.SecondsSinceMidnight();
     // The voice test's first replay must be served by the device, not by what we just wrote.

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <initializer_list>
 
-#include "app/run_error.h"
+#include "platform/seam/run_error.h"
 
 namespace sorel {
 namespace {
@@ -51,6 +51,29 @@ std::string FailureMessage() {
 std::string UnhandledErrorMessage(int error_number) {
   const std::string first = "実行時エラー '" + std::to_string(error_number) + "':";
   return JoinLines({first.c_str(), "", ErrorDescription(error_number).c_str()});
+}
+
+std::string ErrorDescription(int number) {
+  switch (number) {
+    case kErrOverflow:
+      return "オーバーフローしました。";
+    case kErrOutOfMemory:
+      return "メモリが不足しています。";
+    case kErrBadFileNumber:
+      return "ファイル名または番号が不正です。";
+    case kErrDeviceIo:
+      return "デバイス I/O エラーです。";
+    case kErrDiskFull:
+      return "ディスクの空き容量が不足しています。";
+    case kErrBadRecordNumber:
+      return "レコード番号が不正です。";
+    case kErrPermissionDenied:
+      return "書き込みできません。";
+    case kErrPathAccess:
+      return "パス名が無効です。";
+    default:
+      return "アプリケーション定義またはオブジェクト定義のエラーです。";
+  }
 }
 
 std::string ElapsedTimeText(float seconds) {

@@ -15,6 +15,8 @@ std::string InstructionMessage();
 std::string FailureMessage();
 // What the user sees when an error escapes a window handler.
 std::string UnhandledErrorMessage(int error_number);
+// Japanese description of an error number, as shown to the user.
+std::string ErrorDescription(int number);
 
 // The elapsed time rounded to hundredths (halves to even) in plain form: "15", "12.5", "0.12".
 std::string ElapsedTimeText(float seconds);

@@ -1,4 +1,4 @@
-#include "platform/record_file.h"
+#include "platform/seam/record_file.h"
 
 #include <gtest/gtest.h>
 
@@ -6,11 +6,11 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/run_error.h"
+#include "platform/seam/run_error.h"
 #include "tests/temp_folder.h"
 
 #ifdef _WIN32
-#include "platform/testing/win32_file_probe.h"
+#include "tests/win32_file_probe.h"
 #else
 #include <sys/stat.h>
 #endif
@@ -23,8 +23,8 @@ namespace fs = std::filesystem;
 TEST(RecordFile, WritesPadRecordsAndKeepEverythingElse) {
   TempFolder folder;
   const std::string path = folder.File("records.bin");
-  RecordFile file(1024);
-  file.Open(path);
+  RecordFile file(path, 1024);
+  file.Open();
   std::array<std::uint8_t, 512> data, back{};
   data.fill(0xAB);
   file.WriteRecordExtending(2, data);
@@ -52,15 +52,15 @@ TEST(RecordFile, NeitherOpensNorDeletesWhatIsNotItsOwnPlainFile) {
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   fs::create_directory(dir);
   for (const std::string& path : {second, fifo, dir, link}) {
-    RecordFile file(1024);
-    EXPECT_THROW(file.Open(path), RunError) << path;
-    DeleteEarlierTestFile(path);  // a FIFO must not block it; a link of ours goes
+    RecordFile file(path, 1024);
+    EXPECT_THROW(file.Open(), RunError) << path;
+    file.DeleteLeftover();  // a FIFO must not block it; a link of ours goes
     EXPECT_EQ(fs::exists(fs::symlink_status(path)), path != link) << path;
   }
   EXPECT_EQ(ReadAll(target), "keep");  // never what a link points to
   EXPECT_EQ(fs::hard_link_count(target), 2u);
   fs::remove(second);  // no longer a second name: an ordinary leftover
-  DeleteEarlierTestFile(target);
+  RecordFile(target, 1024).DeleteLeftover();
   EXPECT_FALSE(fs::exists(target));
 }
 
@@ -69,22 +69,22 @@ TEST(RecordFile, NeitherOpensNorDeletesWhatIsNotItsOwnPlainFile) {
 TEST(RecordFile, AnotherRunsFileStaysAndALeftoverGoes) {
   TempFolder folder;
   const std::string path = folder.File("test.txt");
-  RecordFile first(1024), second(1024);
-  first.Open(path);
+  RecordFile first(path, 1024), second(path, 1024);
+  first.Open();
   // Another open file description: what a second run would have.
-  DeleteEarlierTestFile(path);
-  EXPECT_THROW(second.Open(path), RunError);
-  second.CloseAndDelete(path);  // opened nothing, so deletes nothing
+  second.DeleteLeftover();
+  EXPECT_THROW(second.Open(), RunError);
+  second.CloseAndDelete();  // opened nothing, so deletes nothing
   ASSERT_TRUE(fs::exists(path));
   first.Close();  // as a killed run would: the lock goes, the file stays
   ASSERT_TRUE(fs::exists(path));
-  DeleteEarlierTestFile(path);
+  second.DeleteLeftover();
   EXPECT_FALSE(fs::exists(path));
 
-  first.Open(path);
+  first.Open();
   fs::rename(path, folder.File("moved.txt"));
   { std::ofstream(path) << "another run's"; }
-  first.CloseAndDelete(path);
+  first.CloseAndDelete();
   EXPECT_EQ(ReadAll(path), "another run's");
 }
 #else
@@ -95,17 +95,17 @@ TEST(RecordFile, ADeleteOnCloseFileGoesWithItsLastHandle) {
   TempFolder folder;
   const std::string path = folder.File("temp.txt");
   std::ofstream(path, std::ios::binary) << std::string(10, 'e');
-  RecordFile file(1024);
+  RecordFile file(path, 1024);
   file.DeleteWhenLastClosed();
   {
     const auto holder = OpenAsAnotherProgram(path, false);
     ASSERT_TRUE(holder);
-    DeleteEarlierTestFile(path);
-    EXPECT_THROW(file.Open(path), RunError);
+    file.DeleteLeftover();
+    EXPECT_THROW(file.Open(), RunError);
   }
   EXPECT_EQ(ReadAll(path), std::string(10, 'e'));
 
-  file.Open(path);
+  file.Open();
   std::array<std::uint8_t, 512> data, back{};
   data.fill(0x5A);
   file.WriteRecordExtending(200, data);  // far enough in for the unbuffered second handle

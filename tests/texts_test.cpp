@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "app/labels.h"
-#include "app/run_error.h"
 #include "disktest/messages.h"
+#include "platform/seam/run_error.h"
 
 // What the user reads, byte for byte, checked here and nowhere else: the other tests and the
 // end-to-end runs compare against what these functions and tables give.

@@ -1,8 +1,8 @@
 #include <array>
 
 #include "app/form1.h"
-#include "app/run_error.h"
 #include "disktest/test_file.h"
+#include "platform/seam/run_error.h"
 #include "voicetest/read_traces.h"
 #include "voicetest/record_number.h"
 #include "voicetest/samples.h"
@@ -33,8 +33,18 @@ void Form1::OneVoice() {
   if (Cnt < 0) Cnt = 4;
   const int sample = Cnt + 1;
   if (!RandGet()) return;
+  platform_.StartSound(SamplePath(sample));
+}
+
+std::string Form1::SamplePath(int number) {
   std::string folder = platform_.ProgramFolder();
-  platform_.StartSound(AddYen(folder) + SampleFileName(sample));
+  return AddYen(folder) + SampleFileName(number);
+}
+
+std::vector<std::string> Form1::SamplePaths() {
+  std::vector<std::string> paths;
+  for (int number = 1; number <= kSampleCount; ++number) paths.push_back(SamplePath(number));
+  return paths;
 }
 
 std::string Form1::AddYen(std::string& path) {
@@ -42,31 +52,15 @@ std::string Form1::AddYen(std::string& path) {
   return path;
 }
 
-const std::optional<std::vector<std::int32_t>>* Form1::TraceFor(int number) const {
-  switch (number) {
-    case 1:
-      return &a1;
-    case 2:
-      return &a2;
-    case 3:
-      return &a3;
-    case 4:
-      return &a4;
-    case 5:
-      return &a5;
-    default:
-      return nullptr;
-  }
-}
-
 bool Form1::RandGet() {
   std::array<std::uint8_t, kRecordBufferSize> buffer{};
-  const auto* trace = TraceFor(Cnt + 1);
-  if (trace == nullptr) return true;
+  // OneVoice keeps Cnt within 0 to 4.
+  const std::array traces{&a1, &a2, &a3, &a4, &a5};
+  const auto& trace = *traces.at(static_cast<std::size_t>(Cnt));
   // Keys pressed while the test file is being made, before it exists, read nothing.
   if (!test_file_.IsOpen()) return false;
-  if (!trace->has_value()) throw RunError(kErrInternal);
-  const std::vector<std::int32_t>& entries = **trace;
+  if (!trace.has_value()) throw RunError(kErrInternal);
+  const std::vector<std::int32_t>& entries = *trace;
   for (int position = 1; position <= kLastTracePosition; ++position) {
     if (static_cast<std::size_t>(position) >= entries.size()) throw RunError(kErrInternal);
     const std::int32_t entry = entries[position];

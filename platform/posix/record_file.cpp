@@ -1,4 +1,13 @@
-#include "platform/record_file.h"
+// The record file on POSIX systems (Linux).
+//   Ownership:   the test file lives in a folder that every user may write to, so nothing found
+//                at the path is trusted: a symbolic link is never followed, only a plain file of
+//                the user running the program (one link, never a FIFO or a folder) is opened or
+//                removed, and a run holds an exclusive lock on its file while it is open, so that
+//                a second run leaves it alone.
+//   Cached pages: dropped with posix_fadvise after the write, so the first replay reads the disk.
+//   Forced exit: no delete-on-close here; the explicit deletions are the only removal.
+
+#include "platform/seam/record_file.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -9,8 +18,6 @@
 #include <cerrno>
 #include <utility>
 #include <vector>
-
-#include "app/run_error.h"
 
 namespace sorel {
 namespace {
@@ -107,7 +114,8 @@ class Descriptor {
 
 }  // namespace
 
-void RecordFile::Open(const std::string& path) {
+void RecordFile::Open() {
+  const std::string& path = path_;
   if (IsOpen()) throw RunError(kErrPathAccess);
   // Always a new file: the deletion before the test removed every earlier file of ours that no
   // live run holds, so what still stands at the path is not ours to write (another user's
@@ -162,14 +170,16 @@ void RecordFile::DropCachedPages() noexcept {
   ::posix_fadvise(static_cast<int>(handle_), 0, 0, POSIX_FADV_DONTNEED);
 }
 
-void RecordFile::CloseAndDelete(const std::string& path) noexcept {
+void RecordFile::CloseAndDelete() noexcept {
+  const std::string& path = path_;
   // Checked while the file is still open and locked: the path may name another run's file by
   // now, or something another user put there.
   if (IsOpen() && PathNames(path, static_cast<int>(handle_))) ::unlink(path.c_str());
   Close();
 }
 
-void DeleteEarlierTestFile(const std::string& path) noexcept {
+void RecordFile::DeleteLeftover() noexcept {
+  const std::string& path = path_;
   struct stat at_path {};
   if (::lstat(path.c_str(), &at_path) != 0) return;
   if (S_ISLNK(at_path.st_mode)) {

@@ -5,9 +5,8 @@ pkg_check_modules(PULSE REQUIRED IMPORTED_TARGET libpulse)
 qt_add_resources(SORELCHECK_QT_RESOURCES platform/qt/resources.qrc)
 add_executable(SorelCheck
   app/main.cpp
-  platform/exit_cleanup.cpp
   platform/qt/main_window.cpp
-  platform/qt/program.cpp
+  platform/qt/message_box.cpp
   platform/qt/qt_platform.cpp
   platform/qt/sound_player.cpp
   platform/qt/termination_signals.cpp

@@ -6,9 +6,6 @@
 #include <QKeyEvent>
 #include <QTimer>
 
-#include "app/dispatch.h"
-#include "app/labels.h"
-
 namespace sorel {
 namespace {
 
@@ -21,7 +18,7 @@ std::int16_t VirtualKeyCode(int qt_key) {
     case Qt::Key_Escape:
       return kVkEscape;
     default:
-      return 0;  // the form acts on no other key
+      return 0;  // the program acts on no other key
   }
 }
 
@@ -31,9 +28,9 @@ std::int16_t ShiftState(Qt::KeyboardModifiers modifiers) {
                                    (modifiers & Qt::AltModifier ? 4 : 0));
 }
 
-QFont JapaneseFont(int points) {
+QFont JapaneseFont(const char* family, int points) {
   QFont font;
-  font.setFamilies({QString::fromUtf8(kWelcomeFontFamily), "IPAPGothic", "Noto Sans CJK JP"});
+  font.setFamilies({QString::fromUtf8(family), "IPAPGothic", "Noto Sans CJK JP"});
   font.setPointSize(points);
   font.setWeight(QFont::Normal);
   return font;
@@ -48,23 +45,23 @@ QString WithPlainLineBreaks(const std::string& text) {
   return result;
 }
 
-MainWindow::MainWindow(Form1& form) : form_(form) {
+MainWindow::MainWindow(const WindowLayout& layout, WindowEvents& events) : events_(events) {
   // A fixed frame: no maximise button on a window that cannot be resized.
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                  Qt::MSWindowsFixedSizeDialogHint);
-  setWindowTitle(QString::fromUtf8(kWindowCaption));
+  setWindowTitle(QString::fromUtf8(layout.caption));
   QIcon icon;
   for (int size : {16, 24, 32, 48}) icon.addFile(QString(":/icon/%1.png").arg(size));
   setWindowIcon(icon);
-  setFont(JapaneseFont(9));
+  setFont(JapaneseFont(layout.welcome_font_family, 9));
 
   auto* client = new QWidget(this);
   client->setFocusPolicy(Qt::NoFocus);
   setCentralWidget(client);
-  setFixedSize(kClientWidth, kClientHeight);
+  setFixedSize(layout.client_width, layout.client_height);
 
-  for (const LabelLayout& placement : kLabels) {
+  for (const LabelLayout& placement : layout.labels) {
     auto* label = new QLabel(WithPlainLineBreaks(placement.caption), client);
     label->setGeometry(placement.left, placement.top, placement.width, placement.height);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -74,7 +71,7 @@ MainWindow::MainWindow(Form1& form) : form_(form) {
     labels_[placement.id] = label;
   }
   QLabel* welcome = labels_.at(LabelId::kLabel1);
-  welcome->setFont(JapaneseFont(kWelcomeFontPoints));
+  welcome->setFont(JapaneseFont(layout.welcome_font_family, layout.welcome_font_points));
   // The welcome text stands on a window-coloured panel inside the dialog-coloured window.
   QPalette panel = welcome->palette();
   panel.setColor(QPalette::Window, panel.color(QPalette::Base));
@@ -89,35 +86,19 @@ MainWindow::MainWindow(Form1& form) : form_(form) {
   setFocusPolicy(Qt::StrongFocus);
 }
 
-void MainWindow::Unload() {
-  if (!unloaded_) close();
-}
-
 bool MainWindow::event(QEvent* event) {
-  if (event->type() == QEvent::WindowActivate && !unloaded_) {
-    // Run outside the activation event itself: the disk test opens modal loops.
-    QTimer::singleShot(0, this, [this] {
-      if (!unloaded_) DispatchToForm(form_, [this] { form_.Form_Activate(); });
-    });
-  }
+  if (event->type() == QEvent::WindowActivate) events_.Activated();
   return QMainWindow::event(event);
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* event) {
-  std::int16_t key_code = VirtualKeyCode(event->key());
-  std::int16_t shift = ShiftState(event->modifiers());
-  if (!unloaded_) DispatchToForm(form_, [&] { form_.Form_KeyDown(key_code, shift); });
+  events_.KeyDown(VirtualKeyCode(event->key()), ShiftState(event->modifiers()));
   event->accept();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
   event->accept();
-  if (unloaded_) return;
-  unloaded_ = true;
-  std::int16_t cancel = 0;
-  DispatchToForm(form_, [&] { form_.Form_Unload(cancel); });
-  // Also ends modal loops still running below us (a message box, say).
-  QCoreApplication::exit(0);
+  events_.CloseRequested();
 }
 
 }  // namespace sorel

@@ -4,19 +4,18 @@
 #include <QMainWindow>
 #include <map>
 
-#include "app/form1.h"
+#include "platform/seam/platform.h"
+#include "platform/seam/window_events.h"
 
 namespace sorel {
 
-// The program's window: fixed client area, four labels, every key press to the form.
+// The program's window: fixed client area, labels as the layout places them, and its events
+// reported as they come.
 class MainWindow : public QMainWindow {
  public:
-  explicit MainWindow(Form1& form);
+  MainWindow(const WindowLayout& layout, WindowEvents& events);
 
   QLabel* label(LabelId id) { return labels_.at(id); }
-  bool unloaded() const { return unloaded_; }
-  // Closes the window as the close button would; Form_Unload runs before this returns.
-  void Unload();
 
  protected:
   bool event(QEvent* event) override;
@@ -24,9 +23,8 @@ class MainWindow : public QMainWindow {
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  Form1& form_;
+  WindowEvents& events_;
   std::map<LabelId, QLabel*> labels_;
-  bool unloaded_ = false;
 };
 
 // Qt shows a CR or CR LF as a line break but screen readers get the raw characters.

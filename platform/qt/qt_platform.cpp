@@ -1,14 +1,14 @@
 #include "platform/qt/qt_platform.h"
 
 #include <QCoreApplication>
-#include <QLabel>
 #include <QMessageBox>
 #include <QTime>
-#include <algorithm>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 
-#include "voicetest/samples.h"
+#include "platform/qt/message_box.h"
+#include "platform/seam/program.h"
 
 namespace sorel {
 namespace {
@@ -18,6 +18,44 @@ QMessageBox::Icon IconForStyle(MessageStyle style) {
 }
 
 }  // namespace
+
+std::unique_ptr<Platform> CreatePlatform(int& argc, char** argv) {
+  return std::make_unique<QtPlatform>(argc, argv);
+}
+
+QtPlatform::QtPlatform(int& argc, char** argv) : application_(argc, argv) {
+  QApplication::setApplicationName("SorelCheck");
+}
+
+void QtPlatform::OpenWindowImpl(const WindowLayout& layout) {
+  window_ = std::make_unique<MainWindow>(layout, events());
+  const auto close_requested = [this] { events().CloseRequested(); };
+  RouteTerminationSignals(close_requested);
+  destroyed_watch_ = std::make_unique<WindowDestroyedWatch>(*window_, close_requested);
+}
+
+void QtPlatform::ShowAndActivate() {
+  window_->show();
+  // No window manager activates a new window by itself.
+  window_->activateWindow();
+  window_->raise();
+}
+
+void QtPlatform::RunEventLoop() { QApplication::exec(); }
+
+void QtPlatform::EndWindow() {
+  // A message box may be open: close it so the run below it sees the window gone.
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    if (widget != window_.get() && widget->isVisible()) widget->close();
+  }
+  window_->close();
+  // Also ends modal loops still running below us.
+  QCoreApplication::exit(0);
+}
+
+void QtPlatform::CallFromEventLoop(std::function<void()> call) {
+  QTimer::singleShot(0, window_.get(), std::move(call));
+}
 
 void QtPlatform::SetLabelCaption(LabelId label, const std::string& text) {
   window_->label(label)->setText(WithPlainLineBreaks(text));
@@ -41,26 +79,17 @@ void QtPlatform::SetMousePointer(MousePointer pointer) {
 
 void QtPlatform::ShowMessage(const std::string& prompt, MessageStyle style,
                              const std::string& title) {
-  QWidget* owner = window_->unloaded() ? nullptr : window_;
+  // Owned by the window while it is there; a box after it is gone (an error report) stands alone.
+  QWidget* owner = WindowShown() ? window_.get() : nullptr;
   const QString text = WithPlainLineBreaks(prompt);
   QMessageBox box(IconForStyle(style), QString::fromStdString(title), text, QMessageBox::Ok, owner);
-  // Qt wraps anything wider than 500 px, which breaks Japanese lines mid-word: keep each line
-  // whole, as the lines were written.
-  if (auto* label = box.findChild<QLabel*>("qt_msgbox_label")) {
-    int widest = 0;
-    for (const QString& line : text.split('\n')) {
-      widest = std::max(widest, label->fontMetrics().horizontalAdvance(line));
-    }
-    label->setMinimumWidth(widest + 2);
-  }
+  KeepLinesWhole(box, text);
   box.exec();
   // Without a window manager the focus would stay on the root window after the box closes.
-  if (!window_->unloaded()) window_->activateWindow();
+  if (WindowShown()) window_->activateWindow();
 }
 
 void QtPlatform::ProcessPendingEvents() { QCoreApplication::processEvents(); }
-
-void QtPlatform::UnloadWindow() { window_->Unload(); }
 
 void QtPlatform::EndProgram(int exit_status) {
   std::fflush(nullptr);
@@ -75,17 +104,13 @@ std::string QtPlatform::ProgramFolder() {
   return QCoreApplication::applicationDirPath().toStdString();
 }
 
-// The samples the voice test plays, decoded before the first key so that the first play of
-// each costs no more than its repeat.
-std::vector<std::string> QtPlatform::SamplePaths() {
-  const std::string folder = QCoreApplication::applicationDirPath().toStdString() + "/";
-  std::vector<std::string> paths;
-  for (int number = 1; number <= kSampleCount; ++number) {
-    paths.push_back(folder + SampleFileName(number));
-  }
-  return paths;
+// Decoded before the first key, so that the first play of each costs no more than its repeat.
+void QtPlatform::PrepareSounds(const std::vector<std::string>& paths) {
+  sound_player_.emplace(paths);
 }
 
-void QtPlatform::StartSound(const std::string& path) { sound_player_.Play(path); }
+void QtPlatform::StartSound(const std::string& path) {
+  if (sound_player_) sound_player_->Play(path);
+}
 
 }  // namespace sorel

@@ -1,18 +1,36 @@
 #pragma once
 
+// The Linux back end: Qt 6 Widgets on X11, sound through PulseAudio, files through platform/posix.
+//   Type-ahead:  nothing to drop: keys typed while the window was blocked do not reach the
+//                message box that opens next.
+//   Cached pages: the file layer asks the kernel to drop them after the write.
+//   Forced exit: Qt ends the process with exit() when the display goes away; the core's exit
+//                hook removes the test file then. SIGINT, SIGTERM, SIGHUP and the window
+//                destroyed by another X client close the window as its close button would.
+//   Missing sample: silence.
+//   Ownership:   the file layer trusts nothing at the path (see platform/posix/record_file.cpp).
+
+#include <QApplication>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
 #include "platform/qt/main_window.h"
 #include "platform/qt/sound_player.h"
+#include "platform/qt/termination_signals.h"
+#include "platform/seam/platform.h"
 
 namespace sorel {
 
 class QtPlatform : public Platform {
  public:
-  void Attach(MainWindow& window) { window_ = &window; }
+  QtPlatform(int& argc, char** argv);
 
+  void ShowAndActivate() override;
+  void RunEventLoop() override;
+  void EndWindow() override;
+  void CallFromEventLoop(std::function<void()> call) override;
   void SetLabelCaption(LabelId label, const std::string& text) override;
   void SetLabelVisible(LabelId label, bool visible) override;
   void SetLabelEnabled(LabelId label, bool enabled) override;
@@ -20,19 +38,21 @@ class QtPlatform : public Platform {
   void ShowMessage(const std::string& prompt, MessageStyle style,
                    const std::string& title) override;
   void ProcessPendingEvents() override;
-  // Nothing to do: a modal box drops what was typed while the window was blocked.
   void DiscardTypeAhead() override {}
-  void UnloadWindow() override;
   [[noreturn]] void EndProgram(int exit_status) override;
   float SecondsSinceMidnight() override;
   std::string ProgramFolder() override;
+  void PrepareSounds(const std::vector<std::string>& paths) override;
   void StartSound(const std::string& path) override;
 
  private:
-  static std::vector<std::string> SamplePaths();
+  void OpenWindowImpl(const WindowLayout& layout) override;
+  bool WindowShown() const { return window_ && window_->isVisible(); }
 
-  MainWindow* window_ = nullptr;
-  SoundPlayer sound_player_{SamplePaths()};
+  QApplication application_;
+  std::optional<SoundPlayer> sound_player_;
+  std::unique_ptr<MainWindow> window_;
+  std::unique_ptr<WindowDestroyedWatch> destroyed_watch_;
 };
 
 }  // namespace sorel

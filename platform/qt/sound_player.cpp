@@ -18,12 +18,18 @@ void Drop(pa_operation* operation) {
   if (operation) pa_operation_unref(operation);
 }
 
+// The form builds its paths with backslashes, the separator of its home system.
+std::string LocalPath(std::string path) {
+  std::replace(path.begin(), path.end(), '\\', '/');
+  return path;
+}
+
 }  // namespace
 
 SoundPlayer::SoundPlayer(const std::vector<std::string>& paths) {
   for (const std::string& path : paths) {
     Pcm pcm;
-    if (Decode(path, pcm)) samples_.emplace(path, std::move(pcm));
+    if (Decode(LocalPath(path), pcm)) samples_.emplace(LocalPath(path), std::move(pcm));
   }
   idle_timer_.setSingleShot(true);
   QObject::connect(&idle_timer_, &QTimer::timeout, [this] {
@@ -171,9 +177,7 @@ void SoundPlayer::Write(const Pcm& pcm) {
 }
 
 void SoundPlayer::Play(const std::string& path) {
-  // The form builds the path with backslashes, the separator of its home system.
-  std::string local_path = path;
-  std::replace(local_path.begin(), local_path.end(), '\\', '/');
+  const std::string local_path = LocalPath(path);
   auto found = samples_.find(local_path);
   if (found == samples_.end()) {
     // Not there at start, or not one of ours: load it now, and keep it once loaded.

@@ -18,7 +18,7 @@ namespace sorel {
 // Without a server, or with an unreadable file, it stays silent.
 class SoundPlayer {
  public:
-  // Decodes the files at `paths` (given with '/') and opens the stream.
+  // Decodes the files at `paths` and opens the stream. Paths may use '\' as their separator.
   explicit SoundPlayer(const std::vector<std::string>& paths);
   ~SoundPlayer();
   SoundPlayer(const SoundPlayer&) = delete;

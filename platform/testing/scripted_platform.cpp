@@ -1,25 +1,22 @@
 #include "platform/testing/scripted_platform.h"
 
-#include "app/dispatch.h"
-#include "app/form1.h"
-
 namespace sorel {
 
-void ScriptedPlatform::StartProgram() {
-  DispatchToForm(*form_, [&] { form_->Form_Load(); });
-  DispatchToForm(*form_, [&] { form_->Form_Activate(); });
+void ScriptedPlatform::OpenWindowImpl(const WindowLayout& layout) {
+  for (const LabelLayout& label : layout.labels) {
+    if (label.id == LabelId::kLabel4) label4_caption_ = label.caption;
+  }
+  window_open_ = true;
 }
 
+void ScriptedPlatform::ShowAndActivate() { events().Activated(); }
+
 void ScriptedPlatform::PressKey(std::int16_t key_code) {
-  if (!window_loaded_) return;  // no window, no key events
-  DispatchToForm(*form_, [&] {
-    std::int16_t key = key_code, shift = 0;
-    form_->Form_KeyDown(key, shift);
-  });
+  if (window_open_) events().KeyDown(key_code, 0);  // no window, no key events
 }
 
 void ScriptedPlatform::CloseWindow() {
-  if (window_loaded_) DispatchToForm(*form_, [&] { UnloadWindow(); });
+  if (window_open_) events().CloseRequested();
 }
 
 std::string ScriptedPlatform::Screen() const {
@@ -33,14 +30,7 @@ void ScriptedPlatform::ShowMessage(const std::string& prompt, MessageStyle style
   messages_.push_back({prompt, style, title, Screen()});
   // A modal box runs its own loop; the window re-activates when it closes.
   if (auto it = while_message_shown.find(index); it != while_message_shown.end()) it->second();
-  if (window_loaded_ && form_ != nullptr) DispatchToForm(*form_, [&] { form_->Form_Activate(); });
-}
-
-void ScriptedPlatform::UnloadWindow() {
-  if (!window_loaded_) return;
-  window_loaded_ = false;
-  std::int16_t cancel = 0;
-  form_->Form_Unload(cancel);
+  if (window_open_) events().Activated();
 }
 
 }  // namespace sorel

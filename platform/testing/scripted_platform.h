@@ -1,5 +1,15 @@
 #pragma once
 
+// The scripted back end: a window without a screen, for the unit tests.
+//   Events:      the test delivers them (PressKey, CloseWindow) or queues user
+//                actions that run when the program next processes pending events; calls the
+//                core defers run then too, and in RunEventLoop, which returns once nothing is
+//                left to deliver.
+//   Type-ahead:  nothing queues up behind the program's back, so there is nothing to drop.
+//   Files:       the real file layer of the system it is built for, on a temp folder.
+//   Sound:       records the paths it is asked to play; a missing sample is not noticed.
+//   Ending:      EndProgram throws ProgramEnded instead of ending the process.
+
 #include <algorithm>
 #include <deque>
 #include <functional>
@@ -9,19 +19,18 @@
 #include <utility>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/seam/platform.h"
+#include "platform/seam/window_events.h"
 
 namespace sorel {
-
-class Form1;
 
 // Thrown by EndProgram so a test can watch the program end without the process going away.
 struct ProgramEnded {
   int exit_status;
 };
 
-// A back end without a screen: it records what the program shows and runs scripted user
-// actions when the program lets events through or shows a message.
+// It records what the program shows and runs scripted user actions when the program lets
+// events through or shows a message.
 class ScriptedPlatform : public Platform {
  public:
   struct Message {
@@ -37,9 +46,6 @@ class ScriptedPlatform : public Platform {
   };
   using Action = std::function<void()>;
 
-  // The form whose handlers this back end calls, as the window system would.
-  void Attach(Form1& form) { form_ = &form; }
-
   // User actions that wait for the next time the program processes pending events.
   void QueueEvent(Action action) { pending_events_.push_back(std::move(action)); }
   // What the user does while message number `index` (from 0) is shown, before pressing OK.
@@ -50,9 +56,7 @@ class ScriptedPlatform : public Platform {
   Action at_clock_reading;
   std::string program_folder = "C:\\Program Files\\SorelCheck";
 
-  // Load and first activation (this runs the disk test), a key press, the window closed from
-  // outside: as the window system delivers them, errors answered at the dispatch point.
-  void StartProgram();
+  // A key press and the window closed from outside, as the window system reports them.
   void PressKey(std::int16_t key_code);
   void CloseWindow();
 
@@ -60,9 +64,20 @@ class ScriptedPlatform : public Platform {
   std::string Screen() const;
   const std::vector<Message>& messages() const { return messages_; }
   const std::vector<std::string>& sounds() const { return sounds_; }
-  bool window_loaded() const { return window_loaded_; }
+  const std::vector<std::string>& prepared_sounds() const { return prepared_sounds_; }
+  bool window_open() const { return window_open_; }
+  int windows_ended() const { return windows_ended_; }
   int events_processed() const { return events_processed_; }
 
+  void ShowAndActivate() override;
+  void RunEventLoop() override { DeliverQueued(); }
+  void EndWindow() override {
+    window_open_ = false;
+    ++windows_ended_;
+  }
+  void CallFromEventLoop(std::function<void()> call) override {
+    deferred_calls_.push_back(std::move(call));
+  }
   void SetLabelCaption(LabelId label, const std::string& text) override {
     if (label == LabelId::kLabel4) label4_caption_ = text;
   }
@@ -75,32 +90,41 @@ class ScriptedPlatform : public Platform {
   void SetMousePointer(MousePointer pointer) override { pointer_ = pointer; }
   void ShowMessage(const std::string& prompt, MessageStyle style,
                    const std::string& title) override;
+  // Calls the core deferred run first: they were queued by what happened before.
   void ProcessPendingEvents() override {
     ++events_processed_;
+    for (Action& call : std::exchange(deferred_calls_, {})) call();
     for (Action& action : std::exchange(pending_events_, {})) action();
   }
   void DiscardTypeAhead() override {}
-  void UnloadWindow() override;
   [[noreturn]] void EndProgram(int exit_status) override { throw ProgramEnded{exit_status}; }
   float SecondsSinceMidnight() override {
     if (at_clock_reading) at_clock_reading();
     return clock[std::min(clock_next_++, clock.size() - 1)];
   }
   std::string ProgramFolder() override { return program_folder; }
+  void PrepareSounds(const std::vector<std::string>& paths) override { prepared_sounds_ = paths; }
   void StartSound(const std::string& path) override { sounds_.push_back(path); }
 
  private:
-  Form1* form_ = nullptr;
+  void OpenWindowImpl(const WindowLayout& layout) override;
+  void DeliverQueued() {
+    while (!deferred_calls_.empty() || !pending_events_.empty()) ProcessPendingEvents();
+  }
+
   std::deque<Action> pending_events_;
+  std::deque<Action> deferred_calls_;
   std::size_t clock_next_ = 0;
   std::vector<Message> messages_;
   std::vector<std::string> sounds_;
+  std::vector<std::string> prepared_sounds_;
   // The program changes only these: Label1's state and Label4's caption and visibility.
   bool label1_enabled_ = true;
   bool label4_visible_ = false;
-  std::string label4_caption_ = "Label4";
+  std::string label4_caption_;
   MousePointer pointer_ = MousePointer::kDefault;
-  bool window_loaded_ = true;
+  bool window_open_ = false;
+  int windows_ended_ = 0;
   int events_processed_ = 0;
 };
 

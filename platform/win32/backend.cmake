@@ -10,7 +10,6 @@ target_compile_definitions(sorelcore PRIVATE ${SORELCHECK_WIN32_DEFINITIONS})
 add_executable(SorelCheck WIN32
   app/main.cpp
   platform/win32/main_window.cpp
-  platform/win32/program.cpp
   platform/win32/win32_platform.cpp
   platform/win32/resources.rc)
 target_compile_definitions(SorelCheck PRIVATE ${SORELCHECK_WIN32_DEFINITIONS})

@@ -5,8 +5,6 @@
 
 #include <string>
 
-#include "app/dispatch.h"
-#include "app/labels.h"
 #include "platform/win32/resource_ids.h"
 #include "platform/win32/text.h"
 
@@ -16,8 +14,8 @@ namespace {
 constexpr wchar_t kClassName[] = L"Sorel動作確認";
 // A fixed single frame: no sizing border and no maximise box.
 constexpr DWORD kFrameStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-// Form_Activate runs after WM_ACTIVATE has returned: the disk test opens modal loops.
-constexpr UINT kRunActivate = WM_APP + 1;
+// Posted for each call that waits for the current message to be over.
+constexpr UINT kRunSoon = WM_APP + 1;
 // The window's own font, for the labels without one of their own.
 constexpr int kWindowFontPoints = 9;
 
@@ -27,10 +25,10 @@ std::int16_t ShiftState() {
                                    (GetKeyState(VK_MENU) < 0 ? 4 : 0));
 }
 
-HFONT JapaneseFont(int points, int dpi) {
+HFONT JapaneseFont(const char* family, int points, int dpi) {
   return CreateFontW(-MulDiv(points, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
                      SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                     DEFAULT_PITCH | FF_DONTCARE, Utf16FromUtf8(kWelcomeFontFamily).c_str());
+                     DEFAULT_PITCH | FF_DONTCARE, Utf16FromUtf8(family).c_str());
 }
 
 HICON ProgramIcon(HINSTANCE instance, int width_metric, int height_metric) {
@@ -82,7 +80,7 @@ MainWindow::~MainWindow() {
   DeleteObject(window_font_);
 }
 
-bool MainWindow::Create(HINSTANCE instance) {
+bool MainWindow::Create(HINSTANCE instance, const WindowLayout& layout) {
   // The layout is in pixels at 96 dpi; the manifest declares that we scale it ourselves.
   dpi_ = ScreenDpi();
   auto scaled = [this](int pixels) { return MulDiv(pixels, dpi_, USER_DEFAULT_SCREEN_DPI); };
@@ -98,18 +96,18 @@ bool MainWindow::Create(HINSTANCE instance) {
   window_class.lpszClassName = kClassName;
   if (RegisterClassExW(&window_class) == 0) return false;
 
-  RECT frame{0, 0, scaled(kClientWidth), scaled(kClientHeight)};
+  RECT frame{0, 0, scaled(layout.client_width), scaled(layout.client_height)};
   AdjustWindowRectEx(&frame, kFrameStyle, FALSE, 0);
-  CreateWindowExW(0, kClassName, Utf16FromUtf8(kWindowCaption).c_str(), kFrameStyle, CW_USEDEFAULT,
+  CreateWindowExW(0, kClassName, Utf16FromUtf8(layout.caption).c_str(), kFrameStyle, CW_USEDEFAULT,
                   CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top, nullptr,
                   nullptr, instance, this);
   if (window_ == nullptr) return false;
   SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(window_class.hIcon));
   SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(window_class.hIconSm));
 
-  welcome_font_ = JapaneseFont(kWelcomeFontPoints, dpi_);
-  window_font_ = JapaneseFont(kWindowFontPoints, dpi_);
-  for (const LabelLayout& entry : kLabels) {
+  welcome_font_ = JapaneseFont(layout.welcome_font_family, layout.welcome_font_points, dpi_);
+  window_font_ = JapaneseFont(layout.welcome_font_family, kWindowFontPoints, dpi_);
+  for (const LabelLayout& entry : layout.labels) {
     const bool welcome = entry.id == LabelId::kLabel1;
     // The welcome text breaks at its own line ends; the one-line labels never wrap.
     DWORD style = WS_CHILD | SS_NOPREFIX | (welcome ? SS_LEFT : SS_LEFTNOWORDWRAP);
@@ -144,20 +142,9 @@ void MainWindow::SetBusyPointer(bool busy) {
   }
 }
 
-void MainWindow::Unload() {
-  if (unloaded_) return;
-  unloaded_ = true;
-  std::int16_t cancel = 0;
-  DispatchToForm(form_, [&] { form_.Form_Unload(cancel); });
-  // Also takes down a message box that the window owns, ending its modal loop.
-  DestroyWindow(window_);
-}
-
-void MainWindow::OnKeyDown(WPARAM virtual_key) {
-  if (unloaded_) return;
-  std::int16_t key_code = static_cast<std::int16_t>(virtual_key);
-  std::int16_t shift = ShiftState();
-  DispatchToForm(form_, [&] { form_.Form_KeyDown(key_code, shift); });
+void MainWindow::CallSoon(std::function<void()> call) {
+  soon_.push_back(std::move(call));
+  if (!PostMessageW(window_, kRunSoon, 0, 0)) soon_.pop_back();  // no window, no loop for it
 }
 
 LRESULT CALLBACK MainWindow::WindowProcedure(HWND window, UINT message, WPARAM wparam,
@@ -172,23 +159,27 @@ LRESULT CALLBACK MainWindow::WindowProcedure(HWND window, UINT message, WPARAM w
   return self->HandleMessage(message, wparam, lparam);
 }
 
-// noexcept: an exception must never unwind through the system's frames. Every handler of the
-// form runs inside DispatchToForm, which answers its errors.
+// noexcept: an exception must never unwind through the system's frames. The core answers
+// every error of the handlers it calls before its event entry returns.
 LRESULT MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) noexcept {
   switch (message) {
     case WM_ACTIVATE:
-      if (LOWORD(wparam) != WA_INACTIVE && !unloaded_) PostMessageW(window_, kRunActivate, 0, 0);
+      if (LOWORD(wparam) != WA_INACTIVE) events_.Activated();
       break;  // the default sets the keyboard focus to the window itself
-    case kRunActivate:
-      if (!unloaded_) DispatchToForm(form_, [this] { form_.Form_Activate(); });
+    case kRunSoon:
+      if (!soon_.empty()) {
+        const std::function<void()> call = std::move(soon_.front());
+        soon_.pop_front();
+        call();
+      }
       return 0;
     case WM_KEYDOWN:
-      OnKeyDown(wparam);
+      events_.KeyDown(static_cast<std::int16_t>(wparam), ShiftState());
       return 0;
     case WM_SYSKEYDOWN:
-      // Alt combinations reach the form too; Alt+F4 and the system menu still work.
-      OnKeyDown(wparam);
-      if (unloaded_) return 0;
+      // Alt combinations are reported too; Alt+F4 and the system menu still work.
+      events_.KeyDown(static_cast<std::int16_t>(wparam), ShiftState());
+      if (!exists()) return 0;
       break;
     case WM_CTLCOLORSTATIC:
       if (GetDlgCtrlID(reinterpret_cast<HWND>(lparam)) == static_cast<int>(LabelId::kLabel1)) {
@@ -205,11 +196,11 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) no
       }
       break;
     case WM_CLOSE:
-      Unload();
+      events_.CloseRequested();
       return 0;
     case WM_ENDSESSION:
       // The session ends the process after this returns: clean up as a close would.
-      if (wparam) Unload();
+      if (wparam) events_.CloseRequested();
       return 0;
     case WM_DESTROY:
       PostQuitMessage(0);

@@ -1,11 +1,16 @@
-#include "platform/record_file.h"
+// The record file on Windows.
+//   Ownership:   nothing is checked of who made a file at the path.
+//   Cached pages: the zero fill bypasses the system cache, so there are none to drop.
+//   Forced exit: opened delete-on-close, the file goes with its last handle, however the
+//                process ends.
+
+#include "platform/seam/record_file.h"
 
 #include <windows.h>
 
 #include <algorithm>
 #include <vector>
 
-#include "app/run_error.h"
 #include "platform/win32/text.h"
 #include "platform/win32/win32_errors.h"
 
@@ -108,7 +113,8 @@ void FillWithZeros(HANDLE file, std::int64_t from, std::int64_t to) {
 
 }  // namespace
 
-void RecordFile::Open(const std::string& path) {
+void RecordFile::Open() {
+  const std::string& path = path_;
   if (IsOpen()) throw RunError(kErrPathAccess);
   // Delete-on-close also asks for delete access, so a file that another program holds
   // without delete sharing cannot be opened.
@@ -161,13 +167,15 @@ void RecordFile::DropCachedPages() noexcept {
   // cached pages while a cached handle to it is open.
 }
 
-void RecordFile::CloseAndDelete(const std::string& path) noexcept {
+void RecordFile::CloseAndDelete() noexcept {
+  const std::string& path = path_;
   // A delete-on-close file is gone after the close; the deletion then finds nothing.
   Close();
   DeleteFileW(Utf16FromUtf8(path).c_str());
 }
 
-void DeleteEarlierTestFile(const std::string& path) noexcept {
+void RecordFile::DeleteLeftover() noexcept {
+  const std::string& path = path_;
   DeleteFileW(Utf16FromUtf8(path).c_str());
 }
 

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "app/run_error.h"
+#include "platform/seam/run_error.h"
 
 namespace sorel {
 

@@ -1,8 +1,22 @@
 #include "platform/win32/win32_platform.h"
 
+// commctrl.h builds on windows.h.
+#include <commctrl.h>
+
+#include "platform/seam/program.h"
 #include "platform/win32/text.h"
 
 namespace sorel {
+
+std::unique_ptr<Platform> CreatePlatform(int& /*argc*/, char** /*argv*/) {
+  // Before the program loads any library itself: a DLL planted beside the exe (in Downloads,
+  // say) must never be taken for a system one, least of all in a program that runs elevated.
+  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  // With the manifest's common-controls dependency, message boxes get the current look.
+  const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&controls);
+  return std::make_unique<Win32Platform>();
+}
 
 Win32Platform::Win32Platform() {
   // Only the system's copy: winmm is no known DLL, so a plain load or a static import would
@@ -13,6 +27,29 @@ Win32Platform::Win32Platform() {
     play_sound_ = reinterpret_cast<decltype(&sndPlaySoundA)>(
         reinterpret_cast<void (*)()>(GetProcAddress(winmm, "sndPlaySoundA")));
   }
+}
+
+void Win32Platform::OpenWindowImpl(const WindowLayout& layout) {
+  window_.emplace(events());
+  if (!window_->Create(GetModuleHandleW(nullptr), layout)) EndProgram(1);
+}
+
+void Win32Platform::ShowAndActivate() { window_->Show(); }
+
+void Win32Platform::RunEventLoop() {
+  // Ends when the window is destroyed, whichever way it was closed.
+  MSG message;
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+}
+
+// Also takes down a message box that the window owns, ending its modal loop.
+void Win32Platform::EndWindow() { DestroyWindow(window_->handle()); }
+
+void Win32Platform::CallFromEventLoop(std::function<void()> call) {
+  window_->CallSoon(std::move(call));
 }
 
 void Win32Platform::SetLabelCaption(LabelId label, const std::string& text) {
@@ -35,7 +72,7 @@ void Win32Platform::ShowMessage(const std::string& prompt, MessageStyle style,
                                 const std::string& title) {
   // Owned by the window, so closing the window also ends the box; a box after the window is
   // gone (an error report) stands alone.
-  HWND owner = window_->unloaded() ? nullptr : window_->handle();
+  HWND owner = window_->exists() ? window_->handle() : nullptr;
   MessageBoxW(owner, Utf16FromUtf8(prompt).c_str(), Utf16FromUtf8(title).c_str(),
               static_cast<UINT>(style));
 }
@@ -59,8 +96,6 @@ void Win32Platform::DiscardTypeAhead() {
   while (PeekMessageW(&message, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE)) {
   }
 }
-
-void Win32Platform::UnloadWindow() { window_->Unload(); }
 
 void Win32Platform::EndProgram(int exit_status) { ExitProcess(static_cast<UINT>(exit_status)); }
 

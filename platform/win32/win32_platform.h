@@ -1,10 +1,22 @@
 #pragma once
 
+// The Windows back end: raw Win32, sound through winmm, files through record_file.cpp here.
+//   Type-ahead:  keys typed while the window was blocked wait in the message queue; they are
+//                taken off it before the next message box, which they would close unread.
+//   Cached pages: none to drop: the fill bypasses the system cache.
+//   Forced exit: the test file is opened delete-on-close, so the system removes it however
+//                the process ends; a close, Alt+F4 and the end of the session close the window
+//                as its close button would.
+//   Missing sample: the system plays its default sound, if one is set (no SND_NODEFAULT).
+//   Ownership:   the file layer checks nothing of who made a file at the path.
+
 #include <windows.h>
 // mmsystem.h builds on windows.h.
 #include <mmsystem.h>
 
-#include "platform/platform.h"
+#include <optional>
+
+#include "platform/seam/platform.h"
 #include "platform/win32/main_window.h"
 
 namespace sorel {
@@ -12,8 +24,11 @@ namespace sorel {
 class Win32Platform : public Platform {
  public:
   Win32Platform();
-  void Attach(MainWindow& window) { window_ = &window; }
 
+  void ShowAndActivate() override;
+  void RunEventLoop() override;
+  void EndWindow() override;
+  void CallFromEventLoop(std::function<void()> call) override;
   void SetLabelCaption(LabelId label, const std::string& text) override;
   void SetLabelVisible(LabelId label, bool visible) override;
   void SetLabelEnabled(LabelId label, bool enabled) override;
@@ -22,14 +37,15 @@ class Win32Platform : public Platform {
                    const std::string& title) override;
   void ProcessPendingEvents() override;
   void DiscardTypeAhead() override;
-  void UnloadWindow() override;
   [[noreturn]] void EndProgram(int exit_status) override;
   float SecondsSinceMidnight() override;
   std::string ProgramFolder() override;
   void StartSound(const std::string& path) override;
 
  private:
-  MainWindow* window_ = nullptr;
+  void OpenWindowImpl(const WindowLayout& layout) override;
+
+  std::optional<MainWindow> window_;
   // sndPlaySoundA from the system's winmm.dll, or null if it could not be loaded.
   decltype(&sndPlaySoundA) play_sound_ = nullptr;
 };

@@ -1,4 +1,4 @@
-#include "platform/testing/win32_file_probe.h"
+#include "tests/win32_file_probe.h"
 
 #include <windows.h>
 

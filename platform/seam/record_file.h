@@ -4,37 +4,43 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <utility>
+
+#include "platform/seam/run_error.h"
 
 namespace sorel {
 
-// A file of fixed-length records numbered from 1, opened without truncation. Failures raise
-// RunError. Implemented once for POSIX and once for Win32.
-//
-// On POSIX systems the test file lives in a folder that every user may write to, so the file
-// layer trusts nothing it finds at the path: it never follows a symbolic link, opens and
-// removes only a plain file of the user running the program (one link, never a FIFO or a
-// folder), and a run holds an exclusive lock on its file for as long as it is open, so that a
-// second run leaves it alone.
+// A file of fixed-length records numbered from 1, at a path fixed for the object's life.
+// Failures raise RunError. Implemented once for POSIX (platform/posix) and once for Win32
+// (platform/win32); each file opens with what it does differently.
 class RecordFile {
  public:
-  explicit RecordFile(std::int64_t record_length) : record_length_(record_length) {}
+  RecordFile(std::string path, std::int64_t record_length)
+      : path_(std::move(path)), record_length_(record_length) {}
   ~RecordFile() { Close(); }
   RecordFile(const RecordFile&) = delete;
   RecordFile& operator=(const RecordFile&) = delete;
 
   // Win32: creates the file if it is missing; an existing file keeps its content.
   // POSIX: creates a new file and locks it; anything already at the path is refused.
-  void Open(const std::string& path);
+  void Open();
   // Set before Open: the system deletes the file once its last handle is closed, however the
   // process ends. Only Windows offers this; elsewhere the explicit deletions remain the only
   // removal. Other programs then need delete sharing to open the file.
   void DeleteWhenLastClosed() { delete_when_last_closed_ = true; }
   bool IsOpen() const { return handle_ != kNoHandle; }
   void Close() noexcept;
-  // Closes the file and deletes it, errors ignored. Win32 deletes what path names. POSIX
-  // deletes only while path still names the file this object opened, and with no file open
-  // deletes nothing: a run never removes another run's file.
-  void CloseAndDelete(const std::string& path) noexcept;
+  // Closes the file and deletes it, errors ignored. Win32 deletes what the path names. POSIX
+  // deletes only while the path still names the file this object opened, and with no file
+  // open deletes nothing: a run never removes another run's file.
+  void CloseAndDelete() noexcept;
+
+  // Removes an earlier run's file at the path before a new one is made; a missing or
+  // undeletable file is passed over silently. POSIX removes only a link of ours (never what it
+  // points to) or a plain file of ours that no live run holds locked.
+  void DeleteLeftover() noexcept;
+
+  const std::string& path() const { return path_; }
 
   // Writes data into the start of record `record` and pads the record to its full length.
   // Space the file gains in front of the record is written with zeros (never over bytes that
@@ -56,17 +62,16 @@ class RecordFile {
  private:
   static constexpr std::intptr_t kNoHandle = -1;
 
-  std::int64_t RecordOffset(std::int32_t record) const;
+  std::int64_t RecordOffset(std::int32_t record) const {
+    if (record < 1) throw RunError(kErrBadRecordNumber);
+    return (static_cast<std::int64_t>(record) - 1) * record_length_;
+  }
 
+  std::string path_;
   std::int64_t record_length_;
   std::intptr_t handle_ = kNoHandle;
   bool delete_when_last_closed_ = false;
   std::function<void(std::int32_t)> read_observer_;
 };
-
-// Removes an earlier run's test file at path before a new one is made; a missing or
-// undeletable file is passed over silently. POSIX removes only a link of ours (never what it
-// points to) or a plain file of ours that no live run holds locked.
-void DeleteEarlierTestFile(const std::string& path) noexcept;
 
 }  // namespace sorel

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -18,20 +17,15 @@ inline constexpr int kErrPermissionDenied = 70;
 inline constexpr int kErrPathAccess = 75;
 
 // A run-time error: it ends the running operation and passes to the caller until someone
-// handles it; the back end's dispatch point handles whatever is left.
+// handles it; the core's event dispatch handles whatever is left.
 class RunError : public std::runtime_error {
  public:
-  explicit RunError(int number);
+  explicit RunError(int number)
+      : std::runtime_error("run-time error " + std::to_string(number)), number_(number) {}
   int number() const { return number_; }
 
  private:
   int number_;
 };
-
-// Japanese description of an error number, as shown to the user.
-std::string ErrorDescription(int number);
-
-// 16-bit signed addition that raises the overflow error instead of wrapping.
-std::int16_t CheckedAdd16(std::int16_t value, int delta);
 
 }  // namespace sorel

@@ -1,0 +1,100 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+// The seam between the program's core and the system it runs on. This folder holds all of it:
+// the calls down (this file, record_file.h, program.h), the calls up (window_events.h) and the
+// error the file layers raise (run_error.h). Back ends implement it in folders of their own.
+
+namespace sorel {
+
+class WindowEvents;
+
+enum class LabelId { kLabel1 = 1, kLabel2, kLabel3, kLabel4 };
+
+// The window's mouse pointer, by the codes the program was designed with.
+enum class MousePointer { kDefault = 0, kBusy = 11 };
+
+// Message box styles: one OK button with this icon.
+enum class MessageStyle { kCritical = 16, kInformation = 64 };
+
+struct LabelLayout {
+  LabelId id;
+  int left, top, width, height;  // pixels at 96 dpi
+  bool visible_at_start;
+  const char* caption;  // lines end in CR LF
+};
+
+// What the window looks like when it opens. Texts are UTF-8.
+struct WindowLayout {
+  const char* caption;
+  int client_width, client_height;  // pixels at 96 dpi
+  std::span<const LabelLayout> labels;
+  // Label1's own font; the other labels use the window's.
+  const char* welcome_font_family;
+  int welcome_font_points;
+};
+
+// Everything the core needs from its window and the system. Texts are UTF-8.
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  // Builds the window, still hidden; from now on the back end reports its events to `events`.
+  void OpenWindow(const WindowLayout& layout, WindowEvents& events) {
+    events_ = &events;
+    OpenWindowImpl(layout);
+  }
+  // Shows the window and makes it the active one (which reports an activation).
+  virtual void ShowAndActivate() = 0;
+  // Delivers events until the window is gone.
+  virtual void RunEventLoop() = 0;
+  // Takes the window away; also ends message boxes and event loops still running.
+  virtual void EndWindow() = 0;
+  // Runs `call` from the event loop once the event being handled now is over.
+  virtual void CallFromEventLoop(std::function<void()> call) = 0;
+
+  // Closes the window as the close button would: the program's own way out.
+  void UnloadWindow();
+
+  virtual void SetLabelCaption(LabelId label, const std::string& text) = 0;
+  virtual void SetLabelVisible(LabelId label, bool visible) = 0;
+  virtual void SetLabelEnabled(LabelId label, bool enabled) = 0;
+  virtual void SetMousePointer(MousePointer pointer) = 0;
+
+  // Modal; the prompt's lines are joined by a bare CR.
+  virtual void ShowMessage(const std::string& prompt, MessageStyle style,
+                           const std::string& title) = 0;
+
+  // Delivers the window events queued so far; they may re-enter the window's handlers.
+  virtual void ProcessPendingEvents() = 0;
+
+  // Drops the key presses that queued up while the window could not take them, so that none
+  // reaches the message box that opens next and closes it unread.
+  virtual void DiscardTypeAhead() = 0;
+
+  // Ends the process at once: no further window event runs.
+  [[noreturn]] virtual void EndProgram(int exit_status) = 0;
+
+  virtual float SecondsSinceMidnight() = 0;
+  virtual std::string ProgramFolder() = 0;
+
+  // The samples StartSound will be asked for, so that a back end can load them beforehand.
+  virtual void PrepareSounds(const std::vector<std::string>& /*paths*/) {}
+  // Returns at once; a new sound cuts off one still playing.
+  virtual void StartSound(const std::string& path) = 0;
+
+ protected:
+  WindowEvents& events() { return *events_; }
+
+ private:
+  virtual void OpenWindowImpl(const WindowLayout& layout) = 0;
+
+  WindowEvents* events_ = nullptr;
+};
+
+}  // namespace sorel
