@@ -56,6 +56,8 @@ class Form1 {
 
   RecordFile& test_file() { return test_file_; }
   bool unloaded() const { return unloaded_; }
+  // While the test file is being written, between its clock readings.
+  bool writing() const { return writing_; }
 
   std::int16_t Cnt = 0;
   std::optional<std::vector<std::int32_t>> a1, a2, a3, a4, a5;
@@ -72,6 +74,7 @@ class Form1 {
   RecordFile test_file_;
   std::optional<std::int16_t> run_once_marker_;
   bool unloaded_ = false;
+  bool writing_ = false;
   bool voice_step_running_ = false;
   std::deque<std::int16_t> pending_presses_;
 };

@@ -41,7 +41,8 @@ void FormRunner::Activated() {
 }
 
 void FormRunner::KeyDown(std::int16_t key_code, std::int16_t shift) {
-  if (form_.unloaded()) return;
+  // During the write only the desktop is served: the user waits for the result.
+  if (form_.unloaded() || form_.writing()) return;
   Dispatch([&] { form_.Form_KeyDown(key_code, shift); });
 }
 

@@ -12,8 +12,9 @@ namespace sorel {
 // its events to Form1 by one set of rules, and terminates the form when the window is gone.
 // The rules: the activation handler never runs inside the activation event itself (the disk
 // test opens modal loops); nothing reaches the form once it is unloaded; it unloads once,
-// however many ways the window is closed at the same time; and every error that leaves a
-// handler stops here, reported by the form.
+// however many ways the window is closed at the same time; keys that come while the test file
+// is being written are not acted on; and every error that leaves a handler stops here,
+// reported by the form.
 class FormRunner : public WindowEvents {
  public:
   FormRunner(Form1& form, Platform& platform) : form_(form), platform_(platform) {}

@@ -27,22 +27,34 @@ void Form1::RunDiskTest() {
   platform_.SetLabelCaption(LabelId::kLabel4, kProgressCaption);
   platform_.SetLabelVisible(LabelId::kLabel4, true);
   test_file_.DeleteLeftover();
-  // Gets the pointer and progress label drawn before the write blocks the thread.
+  // Gets the pointer and progress label drawn before the write starts.
   ProcessPendingEventsIgnoringErrors();
   // Closed meanwhile: the window is gone, so nothing must be created any more.
+  if (unloaded_) return;
+  // Outside the timed span, so that it costs the figure nothing.
+  platform_.WaitForScreenReader();
   if (unloaded_) return;
 
   try {
     const std::array<std::uint8_t, kRecordBufferSize> buffer{};
+    writing_ = true;
     const float start = platform_.SecondsSinceMidnight();
     test_file_.Open();
-    test_file_.WriteRecordExtending(record_written_, buffer);
+    // Between the pieces the desktop is answered, so that it never takes the window for hung;
+    // a close meanwhile stops the write, and the file goes with the window.
+    const bool written = test_file_.WriteRecordExtending(record_written_, buffer, [this] {
+      platform_.KeepWindowAnswering();
+      return !unloaded_;
+    });
+    writing_ = written;
+    if (!written) return;  // the unload has removed the file
     const float end = platform_.SecondsSinceMidnight();
     // The voice test's first replay must be served by the device, not by what we just wrote.
     test_file_.DropCachedPages();
     const float elapsed = ElapsedSeconds(start, end);
-    // Keys typed while the write blocked the window would close the result unread.
+    // Keys typed during the write would close the result unread.
     platform_.DiscardTypeAhead();
+    writing_ = false;
 
     platform_.SetMousePointer(MousePointer::kDefault);
     platform_.SetLabelVisible(LabelId::kLabel4, false);
@@ -52,6 +64,7 @@ void Form1::RunDiskTest() {
     if (unloaded_) return;
     platform_.SetLabelEnabled(LabelId::kLabel1, true);
   } catch (const RunError&) {
+    writing_ = false;
     FailDiskTest();
   }
 }

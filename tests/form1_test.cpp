@@ -8,6 +8,7 @@
 #include <fstream>
 #include <optional>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "app/form_runner.h"
@@ -210,6 +211,40 @@ TEST(DiskTest, ClosingAnywhereStopsTheRunAndLeavesNoFile) {
     EXPECT_EQ(run.form_.Cnt, c.message == 3 ? 0 : 5);
     EXPECT_EQ(run.reads_.size(), c.message == 3 ? 1u : 0u);
     EXPECT_TRUE(run.platform_.sounds().empty());
+  }
+}
+
+// While the test file is written, the window is served between its pieces (1 MiB each) and a
+// key typed then is not acted on, Escape included; a close then (the close button, a signal)
+// stops the write at once and leaves no file and no failure box.
+TEST(DiskTest, TheWindowIsServedThroughoutTheWriteAndAClosingStopsIt) {
+  for (const bool close : {false, true}) {
+    SCOPED_TRACE(close);
+    ProgramRun run;
+    std::string during;
+    bool timing = false;
+    run.platform_.at_clock_reading = [&] {
+      if (std::exchange(timing, true)) return;  // once, as the timed span starts
+      run.platform_.QueueEvent([&] {
+        during = run.platform_.Screen();
+        run.platform_.PressKey(kVkDown);
+        run.platform_.PressKey(kVkEscape);
+        if (close) run.platform_.CloseWindow();
+      });
+    };
+    run.StartProgram();
+    EXPECT_EQ(during, "11/off/shown " + kProgress);
+    if (close) {
+      EXPECT_EQ(run.platform_.window_served(), 1);
+    } else {
+      EXPECT_GE(run.platform_.window_served(), 4);  // at least once a MiB of the 4 MiB file
+    }
+    EXPECT_EQ(run.form_.Cnt, 5);
+    EXPECT_TRUE(run.reads_.empty());
+    EXPECT_FALSE(run.exit_status_.has_value());
+    EXPECT_EQ(run.platform_.messages().size(), close ? 1u : 3u);
+    EXPECT_EQ(run.platform_.window_open(), !close);
+    EXPECT_EQ(run.TestFileExists(), !close);
   }
 }
 

@@ -91,6 +91,11 @@ void QtPlatform::ShowMessage(const std::string& prompt, MessageStyle style,
 
 void QtPlatform::ProcessPendingEvents() { QCoreApplication::processEvents(); }
 
+// Keys come through too, to be dropped by the core: held back, they would reach the result box.
+void QtPlatform::KeepWindowAnswering() { QCoreApplication::processEvents(); }
+
+void QtPlatform::DiscardTypeAhead() { QCoreApplication::processEvents(); }
+
 void QtPlatform::EndProgram(int exit_status) {
   std::fflush(nullptr);
   std::_Exit(exit_status);

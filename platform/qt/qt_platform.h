@@ -1,8 +1,8 @@
 #pragma once
 
 // The Linux back end: Qt 6 Widgets on X11, sound through PulseAudio, files through platform/posix.
-//   Type-ahead:  nothing to drop: keys typed while the window was blocked do not reach the
-//                message box that opens next.
+//   Type-ahead:  the window takes every event while the test file is written, and the core
+//                acts on no key then; a last pass takes what came after the last piece.
 //   Cached pages: the file layer asks the kernel to drop them after the write.
 //   Forced exit: Qt ends the process with exit() when the display goes away; the core's exit
 //                hook removes the test file then. SIGINT, SIGTERM, SIGHUP and the window
@@ -38,7 +38,8 @@ class QtPlatform : public Platform {
   void ShowMessage(const std::string& prompt, MessageStyle style,
                    const std::string& title) override;
   void ProcessPendingEvents() override;
-  void DiscardTypeAhead() override {}
+  void KeepWindowAnswering() override;
+  void DiscardTypeAhead() override;
   [[noreturn]] void EndProgram(int exit_status) override;
   float SecondsSinceMidnight() override;
   std::string ProgramFolder() override;

@@ -73,6 +73,15 @@ class Platform {
   // Delivers the window events queued so far; they may re-enter the window's handlers.
   virtual void ProcessPendingEvents() = 0;
 
+  // Serves what the desktop asks of the window while a long job runs (paints, pings, the
+  // screen reader's questions, close requests, signals), so that it never counts as hung.
+  // Keys and clicks that come meanwhile are not acted on.
+  virtual void KeepWindowAnswering() = 0;
+
+  // Gives a running screen reader the moment it needs to read what the window now shows,
+  // before a job that keeps the window busy; returns at once when none runs.
+  virtual void WaitForScreenReader() {}
+
   // Drops the key presses that queued up while the window could not take them, so that none
   // reaches the message box that opens next and closes it unread.
   virtual void DiscardTypeAhead() = 0;

@@ -42,11 +42,17 @@ class RecordFile {
 
   const std::string& path() const { return path_; }
 
+  // Called between the pieces of a long write; false stops the write.
+  using BetweenPieces = std::function<bool()>;
+
   // Writes data into the start of record `record` and pads the record to its full length.
   // Space the file gains in front of the record is written with zeros (never over bytes that
   // existed) and everything is flushed to the device before this returns, so the time it
-  // takes is the time the storage needs, on sparse file systems too.
-  void WriteRecordExtending(std::int32_t record, std::span<const std::uint8_t> data);
+  // takes is the time the storage needs, on sparse file systems too. The zeros go in pieces of
+  // 1 MiB, flushed as they go so that no call waits long, with `between_pieces` called after
+  // each; false when it stopped the write, which then leaves the file as it is.
+  bool WriteRecordExtending(std::int32_t record, std::span<const std::uint8_t> data,
+                            const BetweenPieces& between_pieces = {});
 
   // Fills data from the start of record `record` through the ordinary cached file access.
   void ReadRecord(std::int32_t record, std::span<std::uint8_t> data);

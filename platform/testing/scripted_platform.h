@@ -68,6 +68,8 @@ class ScriptedPlatform : public Platform {
   bool window_open() const { return window_open_; }
   int windows_ended() const { return windows_ended_; }
   int events_processed() const { return events_processed_; }
+  // How often the window was served during a long job.
+  int window_served() const { return window_served_; }
 
   void ShowAndActivate() override;
   void RunEventLoop() override { DeliverQueued(); }
@@ -95,6 +97,10 @@ class ScriptedPlatform : public Platform {
     ++events_processed_;
     for (Action& call : std::exchange(deferred_calls_, {})) call();
     for (Action& action : std::exchange(pending_events_, {})) action();
+  }
+  void KeepWindowAnswering() override {
+    ++window_served_;
+    ProcessPendingEvents();
   }
   void DiscardTypeAhead() override {}
   [[noreturn]] void EndProgram(int exit_status) override { throw ProgramEnded{exit_status}; }
@@ -126,6 +132,7 @@ class ScriptedPlatform : public Platform {
   bool window_open_ = false;
   int windows_ended_ = 0;
   int events_processed_ = 0;
+  int window_served_ = 0;
 };
 
 }  // namespace sorel

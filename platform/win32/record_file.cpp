@@ -68,10 +68,14 @@ class ZeroBlock {
   std::uint8_t* data_;
 };
 
-void WriteZeros(HANDLE file, const ZeroBlock& zeros, std::int64_t from, std::int64_t to) {
+// False when between_pieces stopped it.
+bool WriteZeros(HANDLE file, const ZeroBlock& zeros, std::int64_t from, std::int64_t to,
+                const RecordFile::BetweenPieces& between_pieces) {
   for (std::int64_t at = from; at < to; at += kFillChunk) {
     WriteAt(file, zeros.data(), std::min(kFillChunk, to - at), at);
+    if (between_pieces && !between_pieces()) return false;
   }
+  return true;
 }
 
 class UniqueHandle {
@@ -93,22 +97,22 @@ class UniqueHandle {
 // explicitly, the fill costs the same everywhere. Its aligned bulk goes through a second
 // handle that bypasses the system cache and writes through to the device, so the timing
 // includes the device and none of it is left in memory for the voice test's first replay.
-void FillWithZeros(HANDLE file, std::int64_t from, std::int64_t to) {
+bool FillWithZeros(HANDLE file, std::int64_t from, std::int64_t to,
+                   const RecordFile::BetweenPieces& between_pieces) {
   const ZeroBlock zeros;
   const std::int64_t direct_from = (from + kSectorMultiple - 1) / kSectorMultiple * kSectorMultiple;
   const std::int64_t direct_to = to / kSectorMultiple * kSectorMultiple;
-  if (direct_from >= direct_to) {
-    WriteZeros(file, zeros, from, to);
-    return;
-  }
-  WriteZeros(file, zeros, from, direct_from);
+  if (direct_from >= direct_to) return WriteZeros(file, zeros, from, to, between_pieces);
+  if (!WriteZeros(file, zeros, from, direct_from, between_pieces)) return false;
   {
     const UniqueHandle direct(ReOpenFile(file, GENERIC_WRITE, kShareAll,
                                          FILE_FLAG_NO_BUFFERING | FILE_FLAG_WRITE_THROUGH));
     // A file system that refuses unbuffered access still gets its fill, through the cache.
-    WriteZeros(direct ? direct.get() : file, zeros, direct_from, direct_to);
+    if (!WriteZeros(direct ? direct.get() : file, zeros, direct_from, direct_to, between_pieces)) {
+      return false;
+    }
   }
-  WriteZeros(file, zeros, direct_to, to);
+  return WriteZeros(file, zeros, direct_to, to, between_pieces);
 }
 
 }  // namespace
@@ -132,19 +136,26 @@ void RecordFile::Close() noexcept {
   handle_ = kNoHandle;
 }
 
-void RecordFile::WriteRecordExtending(std::int32_t record, std::span<const std::uint8_t> data) {
+bool RecordFile::WriteRecordExtending(std::int32_t record, std::span<const std::uint8_t> data,
+                                      const BetweenPieces& between_pieces) {
   if (!IsOpen()) throw RunError(kErrBadFileNumber);
   const HANDLE file = AsHandle(handle_);
   const std::int64_t offset = RecordOffset(record);
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(file, &size)) RaiseLastWin32Error();
-  if (size.QuadPart < offset) FillWithZeros(file, size.QuadPart, offset);
+  // The file may be gone once between_pieces has run: its window was closed meanwhile.
+  const auto still_wanted = [&] { return between_pieces() && IsOpen(); };
+  if (size.QuadPart < offset && !FillWithZeros(file, size.QuadPart, offset,
+                                               between_pieces ? still_wanted : BetweenPieces())) {
+    return false;
+  }
 
   std::vector<std::uint8_t> full_record(static_cast<std::size_t>(record_length_), 0);
   std::copy_n(data.begin(), std::min<std::size_t>(data.size(), full_record.size()),
               full_record.begin());
   WriteAt(file, full_record.data(), record_length_, offset);
   if (!FlushFileBuffers(file)) RaiseLastWin32Error();
+  return true;
 }
 
 void RecordFile::ReadRecord(std::int32_t record, std::span<std::uint8_t> data) {

@@ -77,7 +77,17 @@ void Win32Platform::ShowMessage(const std::string& prompt, MessageStyle style,
               static_cast<UINT>(style));
 }
 
-void Win32Platform::ProcessPendingEvents() {
+namespace {
+
+bool IsUserInput(UINT message) {
+  return (message >= WM_KEYFIRST && message <= WM_KEYLAST) ||
+         (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST) ||
+         (message >= WM_NCMOUSEMOVE && message <= WM_NCXBUTTONDBLCLK);
+}
+
+// Dispatches what the queue holds; PeekMessage also serves the messages other programs send
+// (WM_NULL from the hung-window check, a screen reader's WM_GETOBJECT).
+void PumpMessages(bool drop_user_input) {
   MSG message;
   while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     if (message.message == WM_QUIT) {
@@ -85,10 +95,19 @@ void Win32Platform::ProcessPendingEvents() {
       PostQuitMessage(static_cast<int>(message.wParam));
       return;
     }
+    if (drop_user_input && IsUserInput(message.message)) continue;
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }
 }
+
+}  // namespace
+
+void Win32Platform::ProcessPendingEvents() { PumpMessages(false); }
+
+// Keys and clicks are taken off the queue and dropped: dispatched, a click on the title bar or
+// F10 would start a modal loop of the system's that holds up the write.
+void Win32Platform::KeepWindowAnswering() { PumpMessages(true); }
 
 void Win32Platform::DiscardTypeAhead() {
   // Taken from the queue now, they would go to the message box about to open and close it.

@@ -1,8 +1,9 @@
 #pragma once
 
 // The Windows back end: raw Win32, sound through winmm, files through record_file.cpp here.
-//   Type-ahead:  keys typed while the window was blocked wait in the message queue; they are
-//                taken off it before the next message box, which they would close unread.
+//   Type-ahead:  keys and clicks that come while the test file is written are taken off the
+//                queue and dropped as they arrive, the rest of the queue is served; keys left
+//                over are dropped before the next message box, which they would close unread.
 //   Cached pages: none to drop: the fill bypasses the system cache.
 //   Forced exit: the test file is opened delete-on-close, so the system removes it however
 //                the process ends; a close, Alt+F4 and the end of the session close the window
@@ -36,6 +37,7 @@ class Win32Platform : public Platform {
   void ShowMessage(const std::string& prompt, MessageStyle style,
                    const std::string& title) override;
   void ProcessPendingEvents() override;
+  void KeepWindowAnswering() override;
   void DiscardTypeAhead() override;
   [[noreturn]] void EndProgram(int exit_status) override;
   float SecondsSinceMidnight() override;
