@@ -4,7 +4,8 @@ _NET_WM_PING client messages to the window, the program's echo read on the root 
 
 Usage: ping_probe.py WINDOW_ID [--interval SECONDS]
 Pings until its standard input ends, then prints one JSON line: pings sent and answered, the
-longest and median wait for an answer (a ping never answered counts as waiting until the end).
+longest and median wait for an answer (a ping never answered counts as waiting until the end)
+and when the longest waiting one was sent.
 Qt answers a ping only while its window's thread processes events, so the longest wait is how
 long the window stood deaf.
 """
@@ -68,15 +69,17 @@ def probe(window_id, interval, stop_fd):
                 continue
             kind, stamp, about = answer.data[1][:3]
             if kind == ping and about == window_id and stamp in outstanding:
-                waits.append(time.monotonic() - outstanding.pop(stamp))
+                sent_at = outstanding.pop(stamp)
+                waits.append((time.monotonic() - sent_at, sent_at))
     end = time.monotonic()
-    lost = [end - at for at in outstanding.values()]
-    every = waits + lost
+    every = waits + [(end - at, at) for at in outstanding.values()]
+    longest = max(every, default=(0.0, None))
     return {
         "sent": sent,
         "answered": len(waits),
-        "longest_wait": max(every, default=0.0),
-        "median_wait": statistics.median(every) if every else 0.0,
+        "longest_wait": longest[0],
+        "longest_sent_at": longest[1],  # on the monotonic clock (time.monotonic())
+        "median_wait": statistics.median(wait for wait, _ in every) if every else 0.0,
         "x_errors": [str(err) for err in errors],
     }
 
