@@ -11,8 +11,10 @@ windows_packages=(cmake make g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-pos
   binutils-mingw-w64-x86-64)
 windows_test_packages=("${windows_packages[@]}" "${desktop_packages[@]}" googletest wine wine64
   locales python3 imagemagick)
+# The slow-write test pings the window (python3-xlib) on a throttled loop device (mount for
+# losetup, e2fsprogs for mkfs.ext4).
 test_packages=("${run_packages[@]}" "${windows_test_packages[@]}" libgtest-dev clang-format
-  at-spi2-core python3-pyatspi gir1.2-atspi-2.0 imagemagick)
+  at-spi2-core python3-pyatspi gir1.2-atspi-2.0 imagemagick python3-xlib mount e2fsprogs)
 
 case "${1:-}" in
   run) wanted=("${run_packages[@]}") ;;

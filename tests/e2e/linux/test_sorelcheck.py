@@ -77,16 +77,21 @@ class ProgramTestCase(unittest.TestCase):
              [seen(label) for label in labels]),
             (TEXTS["caption"], TEXTS["client"], welcome_enabled, expected))
 
-    def run_disk_test(self):
-        """Start, result and instruction messages; returns the reported seconds."""
+    def run_disk_test(self, during_write=None, on_result=None):
+        """Start, result and instruction messages; returns the reported seconds. during_write()
+        runs once OK has started the write, on_result(box) as soon as the result box shows."""
         start = self.program.wait_for_message(timeout=10)
         self.check_message(start, TEXTS["test_title"], TEXTS["start"])
         self.check_window(welcome_enabled=False)
         pressed_at = time.monotonic()
         start.press_ok()
+        if during_write:
+            during_write()
 
         result = self.program.wait_for_message(after=start, timeout=60)
         waited = time.monotonic() - pressed_at
+        if on_result:
+            on_result(result)
         before, after = TEXTS["result"]
         figure = result.text[len(before):len(result.text) - len(after)]
         self.check_message(result, TEXTS["test_title"], before + figure + after)

@@ -1,0 +1,174 @@
+#!/usr/bin/python3
+"""End-to-end runs of SorelCheck whose test file goes to a slow disk, so that the write takes
+seconds as on the PCs the check is for: the window keeps answering the desktop, a key typed
+meanwhile does not close the result, and leaving during the write is prompt and leaves nothing.
+
+Takes the arguments of test_sorelcheck.py and runs under scripts/slow_disk.sh, which puts
+/var/tmp on a throttled loop device; elsewhere it reports a skip (exit status 77).
+"""
+
+import json
+import os
+import signal
+import subprocess
+import sys
+import time
+
+import test_sorelcheck
+from test_sorelcheck import ProgramTestCase
+
+# The longest a desktop may wait for an answer before it is entitled to think the window hung.
+LONGEST_PING_WAIT = 0.25
+# From a request to leave to the end of the program.
+LEAVING_TIME = 1.0
+PROBE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "ping_probe.py")
+
+
+def slow_device():
+    return os.environ.get("SORELCHECK_SLOW_DISK")
+
+
+def bytes_written_to_device():
+    with open(f"/sys/block/{slow_device()}/stat") as stat:
+        return int(stat.read().split()[6]) * 512  # sectors written
+
+
+class PingProbe:
+    """ping_probe.py against one window, from construction to stop()."""
+
+    def __init__(self, desktop, window):
+        self.process = subprocess.Popen(
+            desktop.DIE_WITH_TEST + [sys.executable, PROBE, window], stdin=subprocess.PIPE,
+            stdout=subprocess.PIPE, text=True)
+
+    def stop(self):
+        if self.process.stdin.closed:
+            return None
+        output, _ = self.process.communicate(timeout=10)
+        return json.loads(output)
+
+
+def close_from_window_manager(window):
+    """Asks the window manager to close the window, as its close button does: it then sends the
+    program WM_DELETE_WINDOW."""
+    from Xlib import X, display
+    from Xlib.protocol import event
+
+    connection = display.Display()
+    try:
+        root = connection.screen().root
+        request = event.ClientMessage(
+            window=connection.create_resource_object("window", int(window)),
+            client_type=connection.intern_atom("_NET_CLOSE_WINDOW"),
+            data=(32, [X.CurrentTime, 2, 0, 0, 0]))  # 2: on the user's direct request
+        root.send_event(request, X.SubstructureRedirectMask | X.SubstructureNotifyMask)
+        connection.sync()
+    finally:
+        connection.close()
+
+
+class SlowWriteTest(ProgramTestCase):
+    def prepare_test_file_path(self):
+        super().prepare_test_file_path()
+        with open(f"/sys/block/{slow_device()}/dev") as numbers:
+            device = os.makedev(*map(int, numbers.read().split(":")))
+        self.assertEqual(os.stat(os.path.dirname(self.desktop.TEST_FILE)).st_dev, device,
+                         "the test file would not go to the slow disk")
+        # The device cannot be quicker than its limit (give or take the first slice).
+        self.shortest_write = 0.95 * self.desktop.TEST_FILE_SIZE / int(
+            os.environ["SORELCHECK_SLOW_DISK_RATE"])
+
+    def wait_for_write_under_way(self, before):
+        """Waits until the write has begun to reach the device; returns the bytes there."""
+        def written():
+            now = bytes_written_to_device() - before
+            return now >= 64 << 20 and now
+
+        return self.program.wait("the test file's data on the device", written, 15)
+
+    def check_still_writing(self, written, what):
+        self.assertLess(written, 0.8 * self.desktop.TEST_FILE_SIZE,
+                        f"the write was nearly over before {what}: the check proves nothing")
+
+    def test_window_answers_while_writing_and_typed_return_waits(self):
+        """Pings answered throughout, a Return typed meanwhile does not close the result, and
+        the figure still covers the whole write through to the device."""
+        desktop = self.desktop
+        window = self.program.main_window_id()
+        probe = PingProbe(desktop, window)
+        self.addCleanup(probe.stop)
+        time.sleep(0.3)  # some answered pings before the write: the probe works
+        before = bytes_written_to_device()
+        pings, ok_at = {}, []
+
+        def type_return():
+            ok_at.append(time.monotonic())
+            self.check_still_writing(self.wait_for_write_under_way(before), "the key")
+            desktop.run(["xdotool", "windowactivate", "--sync", window])
+            self.assertEqual(desktop.run(["xdotool", "getwindowfocus"]).stdout.strip(), window,
+                             "the typed key would not reach the window")
+            desktop.run(["xdotool", "key", "Return"])
+
+        def still_there_after_the_key(result):
+            pings.update(probe.stop())
+            # A queued Return would close the box as soon as it shows.
+            time.sleep(0.5)
+            self.assertTrue(result.path in [alert.path for alert in desktop.children(
+                self.program.app, desktop.pyatspi.ROLE_ALERT)], "the Return closed the result")
+
+        figure = self.run_disk_test(type_return, still_there_after_the_key)
+        print(f"write of {figure} s: {pings['sent']} pings, longest wait "
+              f"{pings['longest_wait']:.3f} s (sent {pings['longest_sent_at'] - ok_at[0]:.2f} s "
+              f"after OK), median {pings['median_wait'] * 1e3:.1f} ms")
+        self.assertGreaterEqual(figure, self.shortest_write, "the figure stops before the flush")
+        self.assertGreaterEqual(pings["sent"], figure / 0.05 / 2, "too few pings to tell")
+        self.assertEqual(pings["answered"], pings["sent"], f"pings left unanswered: {pings}")
+        self.assertLessEqual(pings["longest_wait"], LONGEST_PING_WAIT,
+                             f"the window stood deaf to the desktop: {pings}")
+        self.wait_ready_for_keys()
+        self.escape_and_check_exit()
+
+    def leave_during_write(self, how, request):
+        """OK starts the write; request(window) asks the program to leave while it writes."""
+        start = self.program.wait_for_message(timeout=10)
+        self.check_message(start, test_sorelcheck.TEXTS["test_title"],
+                           test_sorelcheck.TEXTS["start"])
+        window = self.program.main_window_id()
+        before = bytes_written_to_device()
+        start.press_ok()
+        written = self.wait_for_write_under_way(before)
+        asked_at = time.monotonic()
+        request(window)
+        try:
+            status = self.program.process.wait(20)
+        except subprocess.TimeoutExpired:
+            shown = [box.text for box in map(self.desktop.MessageBox, self.desktop.children(
+                self.program.app, self.desktop.pyatspi.ROLE_ALERT))]
+            self.fail(f"still running 20 s after {how}, showing {shown}")
+        took = time.monotonic() - asked_at
+        print(f"{how} with {written >> 20} of 700 MiB on the device: "
+              f"ended {took:.2f} s later, status {status}")
+        self.check_still_writing(written, how)
+        # A failure box would wait for its OK and then end the program with status 1.
+        self.assertEqual(status, 0, f"exit status after {how}")
+        self.assertLessEqual(took, LEAVING_TIME, f"the program ended {took:.2f} s after {how}")
+        self.assertFalse(os.path.lexists(self.desktop.TEST_FILE), f"test file left after {how}")
+
+    def test_sigterm_during_write(self):
+        self.leave_during_write(
+            "SIGTERM", lambda window: self.program.process.send_signal(signal.SIGTERM))
+
+    def test_closed_by_window_manager_during_write(self):
+        self.leave_during_write("a close from the window manager", close_from_window_manager)
+
+    def test_window_destroyed_during_write(self):
+        self.leave_during_write(
+            "the window destroyed from outside",
+            lambda window: self.desktop.run(["xdotool", "windowclose", window]))
+
+
+if __name__ == "__main__":
+    if not slow_device():
+        print("SKIPPED: no slow disk; run through scripts/slow_disk.sh")
+        sys.exit(77)
+    test_sorelcheck.main()
