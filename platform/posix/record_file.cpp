@@ -52,21 +52,21 @@ int ErrorNumberFor(int posix_error) {
 // the device busy, few enough that waiting for the oldest takes a moment, not seconds.
 constexpr std::int64_t kPiecesInFlight = 16;
 
-// Starts the write-back of the piece just written and waits for the one kPiecesInFlight before
-// it, so that dirty pages never pile up and the final flush, like every other call, is short:
-// the window is served between the pieces. Only errors of the device count; a file system
-// without range flushes leaves it all to the final flush.
-void FlushBehind(int fd, std::int64_t first, std::int64_t at, std::int64_t size) {
-  auto check = [](int result) {
-    if (result != 0 && (errno == EIO || errno == ENOSPC)) RaiseFromErrno();
-  };
-  check(::sync_file_range(fd, at, size, SYNC_FILE_RANGE_WRITE));
-  const std::int64_t oldest = at - kPiecesInFlight * kFillChunk;
-  if (oldest >= first) {
-    check(::sync_file_range(
-        fd, oldest, kFillChunk,
-        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER));
-  }
+// Range flushes let the write-back follow the writing, so that dirty pages never pile up and
+// no call, the final flush included, waits long. Only errors of the device count: a file
+// system without range flushes leaves it all to the final flush.
+void CheckRangeFlush(int result) {
+  if (result != 0 && (errno == EIO || errno == ENOSPC)) RaiseFromErrno();
+}
+
+void StartWriteBack(int fd, std::int64_t at, std::int64_t size) {
+  CheckRangeFlush(::sync_file_range(fd, at, size, SYNC_FILE_RANGE_WRITE));
+}
+
+void WaitForWriteBack(int fd, std::int64_t at, std::int64_t size) {
+  CheckRangeFlush(::sync_file_range(
+      fd, at, size,
+      SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER));
 }
 
 void WriteAll(int fd, const std::uint8_t* data, std::int64_t size, std::int64_t offset) {
@@ -166,12 +166,22 @@ bool RecordFile::WriteRecordExtending(std::int32_t record, std::span<const std::
   if (::fstat(fd, &info) != 0) RaiseFromErrno();
 
   // Sparse file systems would leave the gap unallocated and the write would measure nothing.
+  // The file may be gone once between_pieces has run: its window was closed meanwhile.
+  const auto go_on = [&] { return !between_pieces || (between_pieces() && IsOpen()); };
   const std::vector<std::uint8_t> zeros(kFillChunk, 0);
+  std::int64_t on_device = info.st_size;  // the pieces before this are written back
   for (std::int64_t at = info.st_size; at < offset; at += kFillChunk) {
     WriteAll(fd, zeros.data(), std::min(kFillChunk, offset - at), at);
-    FlushBehind(fd, info.st_size, at, std::min(kFillChunk, offset - at));
-    // The file may be gone by now: its window was closed meanwhile.
-    if (between_pieces && (!between_pieces() || !IsOpen())) return false;
+    StartWriteBack(fd, at, std::min(kFillChunk, offset - at));
+    if (at - on_device >= kPiecesInFlight * kFillChunk) {
+      WaitForWriteBack(fd, on_device, kFillChunk);
+      on_device += kFillChunk;
+    }
+    if (!go_on()) return false;
+  }
+  for (; on_device < offset; on_device += kFillChunk) {
+    WaitForWriteBack(fd, on_device, std::min(kFillChunk, offset - on_device));
+    if (!go_on()) return false;
   }
   std::vector<std::uint8_t> full_record(static_cast<std::size_t>(record_length_), 0);
   std::copy_n(data.begin(), std::min<std::size_t>(data.size(), full_record.size()),
