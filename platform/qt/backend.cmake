@@ -11,6 +11,7 @@ add_executable(SorelCheck
   platform/qt/qt_platform.cpp
   platform/qt/sound_player.cpp
   platform/qt/termination_signals.cpp
+  platform/qt/welcome_font.cpp
   ${SORELCHECK_QT_RESOURCES})
 target_link_libraries(SorelCheck PRIVATE sorelcore Qt6::Widgets PkgConfig::PULSE)
 
