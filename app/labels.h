@@ -1,5 +1,6 @@
 #pragma once
 
+#include "disktest/messages.h"
 #include "platform/seam/platform.h"
 
 namespace sorel {
@@ -27,7 +28,8 @@ inline constexpr LabelLayout kLabels[] = {
 inline constexpr char kWelcomeFontFamily[] = "ＭＳ Ｐゴシック";
 inline constexpr int kWelcomeFontPoints = 12;
 
-inline constexpr WindowLayout kWindowLayout{kWindowCaption, kClientWidth,       kClientHeight,
-                                            kLabels,        kWelcomeFontFamily, kWelcomeFontPoints};
+inline constexpr WindowLayout kWindowLayout{kWindowCaption,  kClientWidth,       kClientHeight,
+                                            kLabels,         kWelcomeFontFamily, kWelcomeFontPoints,
+                                            kProgressCaption};
 
 }  // namespace sorel

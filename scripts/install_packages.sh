@@ -1,27 +1,31 @@
 #!/bin/bash
-# Installs the Debian packages one purpose needs: run (build and start the program), windows
-# (cross-build the Windows program), windows-test (that and its tests under Wine) or test
-# (everything the test suite uses). Calls sudo only when not root.
+# Installs the Debian packages one purpose needs: run (build and start the program), deb (build
+# its Debian package), windows (cross-build the Windows program), windows-test (that and its
+# tests under Wine) or test (everything the test suite uses). Calls sudo only when not root.
 set -euo pipefail
 
 run_packages=(cmake make g++ pkg-config qt6-base-dev libxcb1-dev libpulse-dev fonts-ipafont-gothic)
+deb_packages=("${run_packages[@]}" dpkg-dev file)
 # A private desktop for the tests: X server, window manager, session bus, sound server.
 desktop_packages=(xvfb x11-utils xdotool openbox dbus-daemon pulseaudio pulseaudio-utils)
 windows_packages=(cmake make g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
   binutils-mingw-w64-x86-64)
 windows_test_packages=("${windows_packages[@]}" "${desktop_packages[@]}" googletest wine wine64
   locales python3 imagemagick)
-# The slow-write test pings the window (python3-xlib) on a throttled loop device (mount for
-# losetup, e2fsprogs for mkfs.ext4).
-test_packages=("${run_packages[@]}" "${windows_test_packages[@]}" libgtest-dev clang-format
-  at-spi2-core python3-pyatspi gir1.2-atspi-2.0 imagemagick python3-xlib mount e2fsprogs)
+# The package checks, the Japanese faces the welcome text must fit with, and the slow-write test,
+# which pings the window (python3-xlib) on a throttled loop device (mount for losetup,
+# e2fsprogs for mkfs.ext4).
+test_packages=("${deb_packages[@]}" "${windows_test_packages[@]}" libgtest-dev clang-format
+  at-spi2-core python3-pyatspi gir1.2-atspi-2.0 imagemagick lintian desktop-file-utils appstream
+  fonts-vlgothic fonts-noto-cjk python3-xlib mount e2fsprogs)
 
 case "${1:-}" in
   run) wanted=("${run_packages[@]}") ;;
+  deb) wanted=("${deb_packages[@]}") ;;
   test) wanted=("${test_packages[@]}") ;;
   windows) wanted=("${windows_packages[@]}") ;;
   windows-test) wanted=("${windows_test_packages[@]}") ;;
-  *) echo "usage: $0 run|test|windows|windows-test" >&2; exit 2 ;;
+  *) echo "usage: $0 run|deb|test|windows|windows-test" >&2; exit 2 ;;
 esac
 
 missing=()

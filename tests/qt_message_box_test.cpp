@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QLabel>
 
 #include "disktest/messages.h"
@@ -13,11 +12,6 @@ namespace sorel::testing {
 namespace {
 
 TEST(QtMessageBox, KeepsTheLongestInstructionLineWhole) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  int argc = 1;
-  char name[] = "qt_message_box_test";
-  char* argv[] = {name, nullptr};
-  QApplication application(argc, argv);
   QString text = QString::fromStdString(InstructionMessage());
   text.replace('\r', '\n');
   QMessageBox box(QMessageBox::Information, "title", text, QMessageBox::Ok);

@@ -10,6 +10,7 @@ add_executable(SorelCheck
   platform/qt/qt_platform.cpp
   platform/qt/sound_player.cpp
   platform/qt/termination_signals.cpp
+  platform/qt/welcome_font.cpp
   ${SORELCHECK_QT_RESOURCES})
 target_link_libraries(SorelCheck PRIVATE sorelcore Qt6::Widgets PkgConfig::PULSE)
 
@@ -19,17 +20,4 @@ foreach(sample IN LISTS SORELCHECK_SAMPLES)
   configure_file(${sample} ${CMAKE_CURRENT_BINARY_DIR}/${name} COPYONLY)
 endforeach()
 
-include(GNUInstallDirs)
-set(SORELCHECK_LIBEXEC ${CMAKE_INSTALL_LIBDIR}/sorelcheck)
-install(TARGETS SorelCheck DESTINATION ${SORELCHECK_LIBEXEC})
-install(FILES ${SORELCHECK_SAMPLES} DESTINATION ${SORELCHECK_LIBEXEC})
-install(CODE "
-  file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
-  file(CREATE_LINK ../${SORELCHECK_LIBEXEC}/SorelCheck
-       \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/SorelCheck\" SYMBOLIC)")
-install(FILES assets/sorelcheck.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-foreach(size 16 24 32 48)
-  install(FILES assets/icon/sorelcheck-${size}.png
-          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
-          RENAME sorelcheck.png)
-endforeach()
+include(${PROJECT_SOURCE_DIR}/cmake/install_linux.cmake)

@@ -6,6 +6,8 @@
 #include <QKeyEvent>
 #include <QTimer>
 
+#include "platform/qt/welcome_font.h"
+
 namespace sorel {
 namespace {
 
@@ -30,7 +32,7 @@ std::int16_t ShiftState(Qt::KeyboardModifiers modifiers) {
 
 QFont JapaneseFont(const char* family, int points) {
   QFont font;
-  font.setFamilies({QString::fromUtf8(family), "IPAPGothic", "Noto Sans CJK JP"});
+  font.setFamilies({QString::fromUtf8(family), "IPAPGothic", "VL PGothic", "Noto Sans CJK JP"});
   font.setPointSize(points);
   font.setWeight(QFont::Normal);
   return font;
@@ -70,8 +72,18 @@ MainWindow::MainWindow(const WindowLayout& layout, WindowEvents& events) : event
     label->setVisible(placement.visible_at_start);
     labels_[placement.id] = label;
   }
+  // No label may cut its text, whichever Japanese faces this desktop has. Label2 to Label4 use
+  // the window's font; Label4 is seen only with the progress note.
+  const auto shown = [this](LabelId id, const QString& text) {
+    return FittedText{text, labels_.at(id)->size()};
+  };
+  setFont(
+      FittingFont(font(), {shown(LabelId::kLabel2, label(LabelId::kLabel2)->text()),
+                           shown(LabelId::kLabel3, label(LabelId::kLabel3)->text()),
+                           shown(LabelId::kLabel4, QString::fromUtf8(layout.progress_caption))}));
   QLabel* welcome = labels_.at(LabelId::kLabel1);
-  welcome->setFont(JapaneseFont(layout.welcome_font_family, layout.welcome_font_points));
+  welcome->setFont(FittingFont(JapaneseFont(layout.welcome_font_family, layout.welcome_font_points),
+                               {{welcome->text(), welcome->size()}}));
   // The welcome text stands on a window-coloured panel inside the dialog-coloured window.
   QPalette panel = welcome->palette();
   panel.setColor(QPalette::Window, panel.color(QPalette::Base));

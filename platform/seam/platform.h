@@ -37,6 +37,8 @@ struct WindowLayout {
   // Label1's own font; the other labels use the window's.
   const char* welcome_font_family;
   int welcome_font_points;
+  // What Label4 shows while the test file is made: its text must fit too.
+  const char* progress_caption;
 };
 
 // Everything the core needs from its window and the system. Texts are UTF-8.
