@@ -12,7 +12,24 @@
 #ifdef _WIN32
 #include "platform/testing/win32_file_probe.h"
 #else
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <functional>
+#include <utility>
+
+// Runs once just before the file layer's next lock attempt: lets a test put another run's
+// lock in the way, between the creation of a file and its locking.
+std::function<void(int fd)> before_next_lock;
+
+// Takes the place of the C library's flock for this test program.
+extern "C" int flock(int fd, int operation) noexcept {
+  if (before_next_lock) std::exchange(before_next_lock, {})(fd);
+  return static_cast<int>(::syscall(SYS_flock, fd, operation));
+}
 #endif
 
 namespace sorel::testing {
@@ -86,6 +103,38 @@ TEST(RecordFile, AnotherRunsFileStaysAndALeftoverGoes) {
   { std::ofstream(path) << "another run's"; }
   first.CloseAndDelete(path);
   EXPECT_EQ(ReadAll(path), "another run's");
+}
+// A run whose new file another run's deletion locked first (and was killed before removing)
+// fails without leaving that empty file behind.
+TEST(RecordFile, AFailedOpenLeavesNoFileBehind) {
+  TempFolder folder;
+  const std::string path = folder.File("test.txt");
+  int other_run = -1;
+  before_next_lock = [&](int fd) {
+    other_run = ::open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::syscall(SYS_flock, other_run, LOCK_EX | LOCK_NB), 0);
+  };
+  RecordFile file(1024);
+  EXPECT_THROW(file.Open(path), RunError);
+  ::close(other_run);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(path)));
+}
+
+// Root may write and delete anything: another user's file at the path must stay all the same.
+TEST(RecordFile, ARootRunLeavesAnotherUsersFileAsItIs) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to make another user's file";
+  TempFolder folder;
+  const std::string path = folder.File("test.txt");
+  { std::ofstream(path) << "theirs"; }
+  ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+  RecordFile file(1024);
+  DeleteEarlierTestFile(path);
+  EXPECT_THROW(file.Open(path), RunError);
+  file.CloseAndDelete(path);
+  struct stat info {};
+  ASSERT_EQ(::stat(path.c_str(), &info), 0);
+  EXPECT_EQ(info.st_uid, 65534u);
+  EXPECT_EQ(ReadAll(path), "theirs");
 }
 #else
 // The test file as the program opens it: the system removes it when the last handle closes,

@@ -116,7 +116,11 @@ void RecordFile::Open(const std::string& path) {
   Descriptor file(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | kNoSurprises, 0644));
   if (file.get() < 0) RaiseFromErrno();
   // The path check: another run's deletion may have taken the new file away before the lock.
-  if (!OursLockedAndAt(path, file.get())) throw RunError(kErrPathAccess);
+  if (!OursLockedAndAt(path, file.get())) {
+    // The empty file is ours all the same; whatever replaced it at the path is not.
+    if (PathNames(path, file.get())) ::unlink(path.c_str());
+    throw RunError(kErrPathAccess);
+  }
   handle_ = file.release();
 }
 
