@@ -7,14 +7,16 @@
 
 namespace sorel {
 
-// A file of fixed-length records numbered from 1, opened without truncation. Failures raise
+// A file of fixed-length records numbered from 1, always made new by Open. Failures raise
 // RunError. Implemented once for POSIX and once for Win32.
 //
-// On POSIX systems the test file lives in a folder that every user may write to, so the file
-// layer trusts nothing it finds at the path: it never follows a symbolic link, opens and
-// removes only a plain file of the user running the program (one link, never a FIFO or a
-// folder), and a run holds an exclusive lock on its file for as long as it is open, so that a
-// second run leaves it alone.
+// What stands at the test file's path may be somebody else's: on POSIX systems it lives in a
+// folder that every user may write to, on Windows c:\temp.txt is a name people and other
+// programs use. So the file layer never follows a link, never writes to a file it did not make,
+// and deletes only its own file or an earlier run's. On POSIX an earlier run's file is a plain
+// file of the user running the program (one link, never a FIFO or a folder), and a run holds
+// an exclusive lock on its file for as long as it is open, so that a second run leaves it
+// alone. On Windows it is a plain file of exactly the size a run leaves.
 class RecordFile {
  public:
   explicit RecordFile(std::int64_t record_length) : record_length_(record_length) {}
@@ -22,18 +24,19 @@ class RecordFile {
   RecordFile(const RecordFile&) = delete;
   RecordFile& operator=(const RecordFile&) = delete;
 
-  // Win32: creates the file if it is missing; an existing file keeps its content.
-  // POSIX: creates a new file and locks it; anything already at the path is refused.
+  // Creates a new file (POSIX also locks it); anything already at the path is refused. A
+  // failed open leaves nothing of its own behind. Win32 opens with delete access, so other
+  // programs need delete sharing to open the file.
   void Open(const std::string& path);
   // Set before Open: the system deletes the file once its last handle is closed, however the
   // process ends. Only Windows offers this; elsewhere the explicit deletions remain the only
-  // removal. Other programs then need delete sharing to open the file.
+  // removal.
   void DeleteWhenLastClosed() { delete_when_last_closed_ = true; }
   bool IsOpen() const { return handle_ != kNoHandle; }
   void Close() noexcept;
-  // Closes the file and deletes it, errors ignored. Win32 deletes what path names. POSIX
-  // deletes only while path still names the file this object opened, and with no file open
-  // deletes nothing: a run never removes another run's file.
+  // Closes the file and deletes it, errors ignored. Only the file this object opened goes
+  // (POSIX: only while path still names it), and with no file open nothing does: a run never
+  // removes another run's file or what took its place.
   void CloseAndDelete(const std::string& path) noexcept;
 
   // Writes data into the start of record `record` and pads the record to its full length.
@@ -65,8 +68,10 @@ class RecordFile {
 };
 
 // Removes an earlier run's test file at path before a new one is made; a missing or
-// undeletable file is passed over silently. POSIX removes only a link of ours (never what it
-// points to) or a plain file of ours that no live run holds locked.
+// undeletable file, or anything that is not an earlier run's file, is passed over silently.
+// POSIX removes only a link of ours (never what it points to) or a plain file of ours that no
+// live run holds locked; Win32 only a plain file of exactly the size a run leaves that no
+// other program is writing.
 void DeleteEarlierTestFile(const std::string& path) noexcept;
 
 }  // namespace sorel

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/run_error.h"
+#include "disktest/test_file.h"
 #include "platform/win32/text.h"
 #include "platform/win32/win32_errors.h"
 
@@ -106,16 +107,41 @@ void FillWithZeros(HANDLE file, std::int64_t from, std::int64_t to) {
   WriteZeros(file, zeros, direct_to, to);
 }
 
+// The size every run leaves, and so did the program this one replaces; c:\temp.txt is a name
+// people and other programs use too, and anything else found there is theirs.
+constexpr std::int64_t kTestFileSize = std::int64_t{kRecordLength} * kRecordWritten;
+
+bool IsEarlierTestFile(HANDLE file) {
+  FILE_BASIC_INFO basic{};
+  FILE_STANDARD_INFO standard{};
+  constexpr DWORD kNotPlain =
+      FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
+  return GetFileType(file) == FILE_TYPE_DISK &&
+         GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) &&
+         (basic.FileAttributes & kNotPlain) == 0 &&
+         GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) &&
+         !standard.Directory && !standard.DeletePending && standard.NumberOfLinks == 1 &&
+         standard.EndOfFile.QuadPart == kTestFileSize;
+}
+
+// Deletes the file open as `file`, whatever its path names by now; the name goes when the last
+// handle to the file closes.
+void DeleteThrough(HANDLE file) {
+  FILE_DISPOSITION_INFO deletion{TRUE};
+  SetFileInformationByHandle(file, FileDispositionInfo, &deletion, sizeof deletion);
+}
+
 }  // namespace
 
 void RecordFile::Open(const std::string& path) {
   if (IsOpen()) throw RunError(kErrPathAccess);
-  // Delete-on-close also asks for delete access, so a file that another program holds
-  // without delete sharing cannot be opened.
-  const DWORD flags =
-      FILE_ATTRIBUTE_NORMAL | (delete_when_last_closed_ ? FILE_FLAG_DELETE_ON_CLOSE : 0);
-  const HANDLE file = CreateFileW(Utf16FromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                  kShareAll, nullptr, OPEN_ALWAYS, flags, nullptr);
+  // Always a new file, so the write and the deletions only ever reach a file this run made:
+  // whatever still stands at the path is somebody else's, and the disk test fails.
+  const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT |
+                      (delete_when_last_closed_ ? FILE_FLAG_DELETE_ON_CLOSE : 0);
+  const HANDLE file =
+      CreateFileW(Utf16FromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, kShareAll,
+                  nullptr, CREATE_NEW, flags, nullptr);
   if (file == INVALID_HANDLE_VALUE) RaiseLastWin32Error();
   handle_ = reinterpret_cast<std::intptr_t>(file);
 }
@@ -161,14 +187,21 @@ void RecordFile::DropCachedPages() noexcept {
   // cached pages while a cached handle to it is open.
 }
 
-void RecordFile::CloseAndDelete(const std::string& path) noexcept {
-  // A delete-on-close file is gone after the close; the deletion then finds nothing.
+void RecordFile::CloseAndDelete(const std::string& /*path*/) noexcept {
+  // Through the handle: the path may name somebody else's file by now, and with nothing open
+  // there is nothing of ours to delete.
+  if (IsOpen()) DeleteThrough(AsHandle(handle_));
   Close();
-  DeleteFileW(Utf16FromUtf8(path).c_str());
 }
 
 void DeleteEarlierTestFile(const std::string& path) noexcept {
-  DeleteFileW(Utf16FromUtf8(path).c_str());
+  // Checked and deleted through one handle, so what goes is the file that was checked; without
+  // write sharing nobody can change it meanwhile, and a file in use by a writer stays. A link
+  // or junction is opened as itself, never followed, and a folder not at all.
+  const UniqueHandle file(CreateFileW(Utf16FromUtf8(path).c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (file && IsEarlierTestFile(file.get())) DeleteThrough(file.get());
 }
 
 }  // namespace sorel

@@ -4,6 +4,8 @@
 // mmsystem.h builds on windows.h.
 #include <mmsystem.h>
 
+#include <vector>
+
 #include "platform/platform.h"
 #include "platform/win32/main_window.h"
 
@@ -12,6 +14,7 @@ namespace sorel {
 class Win32Platform : public Platform {
  public:
   Win32Platform();
+  ~Win32Platform() override;
   void Attach(MainWindow& window) { window_ = &window; }
 
   void SetLabelCaption(LabelId label, const std::string& text) override;
@@ -30,8 +33,10 @@ class Win32Platform : public Platform {
 
  private:
   MainWindow* window_ = nullptr;
-  // sndPlaySoundA from the system's winmm.dll, or null if it could not be loaded.
-  decltype(&sndPlaySoundA) play_sound_ = nullptr;
+  // sndPlaySoundW from the system's winmm.dll, or null if it could not be loaded.
+  decltype(&sndPlaySoundW) play_sound_ = nullptr;
+  // The sample playing now, which the system reads from here until it ends or the next starts.
+  std::vector<char> sample_;
 };
 
 }  // namespace sorel
