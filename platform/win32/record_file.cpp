@@ -109,7 +109,7 @@ void FillWithZeros(HANDLE file, std::int64_t from, std::int64_t to) {
 
 // The size every run leaves, and so did the program this one replaces; c:\temp.txt is a name
 // people and other programs use too, and anything else found there is theirs.
-constexpr std::int64_t kTestFileSize = std::int64_t{kRecordLength} * kRecordWritten;
+constexpr std::int64_t kTestFileSize = kRecordLength * kRecordWritten;
 
 bool IsEarlierTestFile(HANDLE file) {
   FILE_BASIC_INFO basic{};

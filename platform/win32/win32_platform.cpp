@@ -133,7 +133,8 @@ void Win32Platform::StartSound(const std::string& path) {
   } else {
     play_sound_(reinterpret_cast<LPCWSTR>(sample.data()), SND_ASYNC | SND_MEMORY);
   }
-  // The call has stopped whatever played before: its memory may go.
+  // The call stopped what played before (Windows 7 and later play a copy anyway): its memory
+  // may go.
   sample_ = std::move(sample);
 }
 
