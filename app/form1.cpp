@@ -55,10 +55,12 @@ void Form1::VoiceStep(std::int16_t key_code) {
 }
 
 void Form1::ReportUnhandledError(const RunError& error) {
+  unloaded_ = true;
+  // Before the box, as the disk test's failure does: a box left open, or a program ended
+  // while it is shown, must not keep 700 MiB on the disk.
+  RemoveTestFile();
   platform_.ShowMessage(UnhandledErrorMessage(error.number()), MessageStyle::kCritical,
                         kApplicationTitle);
-  unloaded_ = true;
-  RemoveTestFile();
   platform_.EndProgram(1);
   std::abort();  // a back end whose EndProgram returned would leave the run in a broken state
 }

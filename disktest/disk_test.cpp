@@ -26,7 +26,7 @@ void Form1::RunDiskTest() {
   platform_.SetMousePointer(MousePointer::kBusy);
   platform_.SetLabelCaption(LabelId::kLabel4, kProgressCaption);
   platform_.SetLabelVisible(LabelId::kLabel4, true);
-  test_file_.DeleteLeftover();
+  test_file_.DeleteLeftover(kRecordLength * record_written_);
   // Gets the pointer and progress label drawn before the write starts.
   ProcessPendingEventsIgnoringErrors();
   // Closed meanwhile: the window is gone, so nothing must be created any more.

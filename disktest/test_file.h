@@ -4,8 +4,9 @@
 
 namespace sorel {
 
-// The one file the program creates. Its own name, so the deletion before the test can never
-// remove somebody else's file; /var/tmp because it lives on disk, unlike a tmpfs /tmp.
+// The one file the program creates; /var/tmp because it lives on disk, unlike a tmpfs /tmp.
+// c:\temp.txt is a name others use too, so what the deletion before the test may remove is
+// decided by the file layer (see RecordFile::DeleteLeftover).
 #ifdef _WIN32
 inline constexpr char kTestFilePath[] = "c:\\temp.txt";
 #else

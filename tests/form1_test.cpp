@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +14,7 @@
 
 #include "app/form_runner.h"
 #include "disktest/messages.h"
+#include "disktest/test_file.h"
 #include "platform/seam/run_error.h"
 #include "platform/testing/scripted_platform.h"
 #include "tests/temp_folder.h"
@@ -109,7 +111,8 @@ std::size_t ResidentPages(const std::string& path) {
 TEST(DiskTest, ShowsProgressAndTheTimeAndLeavesTheWholeFileOpenAllocatedAndUncached) {
   ProgramRun run(kRecordWritten);
   const std::string& path = run.test_file_path_;
-  { std::ofstream(path, std::ios::binary) << std::string(4096, 'x'); }
+  { std::ofstream(path, std::ios::binary) << 'x'; }
+  std::filesystem::resize_file(path, 734003200);  // an earlier run's, as its size tells
   std::string during;
   run.platform_.QueueEvent([&] {
     during = run.platform_.Screen();
@@ -323,8 +326,9 @@ TEST_F(VoiceTest, PressesDuringAReplayWaitForItUpToTwo) {
   EXPECT_EQ(form_.Cnt, 2);
 }
 
-// An error that leaves the key handler is reported under the application title; the program
-// then ends without leaving its file behind. The counter keeps its value on overflow.
+// An error that leaves the key handler is reported under the application title; the file is
+// gone before the report shows, and the program then ends. The counter keeps its value on
+// overflow.
 TEST(VoiceErrors, AreReportedAndEndTheProgramWithoutItsFile) {
   // Counter before the key; the key; whether a1 names a record that does not exist.
   const std::tuple<std::int16_t, std::int16_t, bool> cases[] = {
@@ -336,7 +340,10 @@ TEST(VoiceErrors, AreReportedAndEndTheProgramWithoutItsFile) {
     run.form_.Cnt = counter;
     // 180078 names record 352 (entry / 512 rounded), 100 the record 0 that does not exist.
     if (bad_trace) run.form_.a1 = std::vector<std::int32_t>{259447, 180078, 100, 178872, -1};
+    bool file_during_report = true;
+    run.platform_.while_message_shown[3] = [&] { file_during_report = run.TestFileExists(); };
     run.PressKey(key);
+    EXPECT_FALSE(file_during_report);
     EXPECT_EQ(run.exit_status_, 1);
     EXPECT_EQ(run.form_.Cnt, bad_trace ? 0 : counter);
     EXPECT_EQ(run.reads_, bad_trace ? std::vector<std::int32_t>{352} : std::vector<std::int32_t>{});

@@ -12,13 +12,33 @@
 #ifdef _WIN32
 #include "tests/win32_file_probe.h"
 #else
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <functional>
+#include <utility>
+
+// Runs once just before the file layer's next lock attempt: lets a test put another run's
+// lock in the way, between the creation of a file and its locking.
+std::function<void(int fd)> before_next_lock;
+
+// Takes the place of the C library's flock for this test program.
+extern "C" int flock(int fd, int operation) noexcept {
+  if (before_next_lock) std::exchange(before_next_lock, {})(fd);
+  return static_cast<int>(::syscall(SYS_flock, fd, operation));
+}
 #endif
 
 namespace sorel::testing {
 namespace {
 
 namespace fs = std::filesystem;
+
+// The size a run leaves; the POSIX layer tells a leftover by its owner and lock instead.
+constexpr std::int64_t kLeftover = 734'003'200;
 
 TEST(RecordFile, WritesPadRecordsAndKeepEverythingElse) {
   TempFolder folder;
@@ -54,13 +74,13 @@ TEST(RecordFile, NeitherOpensNorDeletesWhatIsNotItsOwnPlainFile) {
   for (const std::string& path : {second, fifo, dir, link}) {
     RecordFile file(path, 1024);
     EXPECT_THROW(file.Open(), RunError) << path;
-    file.DeleteLeftover();  // a FIFO must not block it; a link of ours goes
+    file.DeleteLeftover(kLeftover);  // a FIFO must not block it; a link of ours goes
     EXPECT_EQ(fs::exists(fs::symlink_status(path)), path != link) << path;
   }
   EXPECT_EQ(ReadAll(target), "keep");  // never what a link points to
   EXPECT_EQ(fs::hard_link_count(target), 2u);
   fs::remove(second);  // no longer a second name: an ordinary leftover
-  RecordFile(target, 1024).DeleteLeftover();
+  RecordFile(target, 1024).DeleteLeftover(kLeftover);
   EXPECT_FALSE(fs::exists(target));
 }
 
@@ -72,13 +92,13 @@ TEST(RecordFile, AnotherRunsFileStaysAndALeftoverGoes) {
   RecordFile first(path, 1024), second(path, 1024);
   first.Open();
   // Another open file description: what a second run would have.
-  second.DeleteLeftover();
+  second.DeleteLeftover(kLeftover);
   EXPECT_THROW(second.Open(), RunError);
   second.CloseAndDelete();  // opened nothing, so deletes nothing
   ASSERT_TRUE(fs::exists(path));
   first.Close();  // as a killed run would: the lock goes, the file stays
   ASSERT_TRUE(fs::exists(path));
-  second.DeleteLeftover();
+  second.DeleteLeftover(kLeftover);
   EXPECT_FALSE(fs::exists(path));
 
   first.Open();
@@ -87,24 +107,73 @@ TEST(RecordFile, AnotherRunsFileStaysAndALeftoverGoes) {
   first.CloseAndDelete();
   EXPECT_EQ(ReadAll(path), "another run's");
 }
+// A run whose new file another run's deletion locked first (and was killed before removing)
+// fails without leaving that empty file behind.
+TEST(RecordFile, AFailedOpenLeavesNoFileBehind) {
+  TempFolder folder;
+  const std::string path = folder.File("test.txt");
+  int other_run = -1;
+  before_next_lock = [&](int fd) {
+    other_run = ::open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::syscall(SYS_flock, other_run, LOCK_EX | LOCK_NB), 0);
+  };
+  RecordFile file(path, 1024);
+  EXPECT_THROW(file.Open(), RunError);
+  ::close(other_run);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(path)));
+}
+
+// Root may write and delete anything: another user's file at the path must stay all the same.
+TEST(RecordFile, ARootRunLeavesAnotherUsersFileAsItIs) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to make another user's file";
+  TempFolder folder;
+  const std::string path = folder.File("test.txt");
+  { std::ofstream(path) << "theirs"; }
+  ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+  RecordFile file(path, 1024);
+  file.DeleteLeftover(kLeftover);
+  EXPECT_THROW(file.Open(), RunError);
+  file.CloseAndDelete();
+  struct stat info {};
+  ASSERT_EQ(::stat(path.c_str(), &info), 0);
+  EXPECT_EQ(info.st_uid, 65534u);
+  EXPECT_EQ(ReadAll(path), "theirs");
+}
 #else
+// c:\temp.txt is a name others use too. Before a run only a file of exactly the test file's
+// size goes, and not while another program holds it; anything else stays as it was, and the
+// opening then fails without deleting it.
+TEST(RecordFile, OnlyAnEarlierTestFileMakesWay) {
+  TempFolder folder;
+  const std::string path = folder.File("temp.txt");
+  constexpr auto kTestFileSize = static_cast<std::uintmax_t>(kLeftover);
+  for (const std::uintmax_t size : {std::uintmax_t{10}, kTestFileSize + 1, kTestFileSize}) {
+    SCOPED_TRACE(size);
+    std::ofstream(path, std::ios::binary) << "theirs";
+    fs::resize_file(path, size);
+    const auto holder = size == kTestFileSize ? OpenAsAnotherProgram(path, false) : nullptr;
+    RecordFile file(path, 1024);
+    file.DeleteLeftover(kTestFileSize);
+    file.DeleteWhenLastClosed();
+    EXPECT_THROW(file.Open(), RunError);
+    file.CloseAndDelete();
+    ASSERT_TRUE(fs::exists(path));
+    EXPECT_EQ(fs::file_size(path), size);
+    std::string start(6, '\0');
+    std::ifstream(path, std::ios::binary).read(start.data(), 6);
+    EXPECT_EQ(start, "theirs");
+  }
+  RecordFile(path, 1024).DeleteLeftover(kTestFileSize);  // no longer held: a leftover
+  EXPECT_FALSE(fs::exists(path));
+}
+
 // The test file as the program opens it: the system removes it when the last handle closes,
-// also when a scanner still held it as the program let go. That needs delete access, so a
-// file another program holds without delete sharing can be neither removed nor opened.
+// also when a scanner still held it as the program let go.
 TEST(RecordFile, ADeleteOnCloseFileGoesWithItsLastHandle) {
   TempFolder folder;
   const std::string path = folder.File("temp.txt");
-  std::ofstream(path, std::ios::binary) << std::string(10, 'e');
   RecordFile file(path, 1024);
   file.DeleteWhenLastClosed();
-  {
-    const auto holder = OpenAsAnotherProgram(path, false);
-    ASSERT_TRUE(holder);
-    file.DeleteLeftover();
-    EXPECT_THROW(file.Open(), RunError);
-  }
-  EXPECT_EQ(ReadAll(path), std::string(10, 'e'));
-
   file.Open();
   std::array<std::uint8_t, 512> data, back{};
   data.fill(0x5A);

@@ -138,16 +138,19 @@ class Descriptor {
 }  // namespace
 
 void RecordFile::Open() {
-  const std::string& path = path_;
   if (IsOpen()) throw RunError(kErrPathAccess);
   // Always a new file: the deletion before the test removed every earlier file of ours that no
   // live run holds, so what still stands at the path is not ours to write (another user's
   // file, a link, a FIFO, a file another run holds), and a file that existed before the
   // timing would spoil the figure.
-  Descriptor file(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | kNoSurprises, 0644));
+  Descriptor file(::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | kNoSurprises, 0644));
   if (file.get() < 0) RaiseFromErrno();
   // The path check: another run's deletion may have taken the new file away before the lock.
-  if (!OursLockedAndAt(path, file.get())) throw RunError(kErrPathAccess);
+  if (!OursLockedAndAt(path_, file.get())) {
+    // The empty file is ours all the same; whatever replaced it at the path is not.
+    if (PathNames(path_, file.get())) ::unlink(path_.c_str());
+    throw RunError(kErrPathAccess);
+  }
   handle_ = file.release();
 }
 
@@ -209,26 +212,25 @@ void RecordFile::DropCachedPages() noexcept {
 }
 
 void RecordFile::CloseAndDelete() noexcept {
-  const std::string& path = path_;
   // Checked while the file is still open and locked: the path may name another run's file by
   // now, or something another user put there.
-  if (IsOpen() && PathNames(path, static_cast<int>(handle_))) ::unlink(path.c_str());
+  if (IsOpen() && PathNames(path_, static_cast<int>(handle_))) ::unlink(path_.c_str());
   Close();
 }
 
-void RecordFile::DeleteLeftover() noexcept {
-  const std::string& path = path_;
+// Ownership and the lock tell a leftover here, not its size.
+void RecordFile::DeleteLeftover(std::int64_t /*leftover_size*/) noexcept {
   struct stat at_path {};
-  if (::lstat(path.c_str(), &at_path) != 0) return;
+  if (::lstat(path_.c_str(), &at_path) != 0) return;
   if (S_ISLNK(at_path.st_mode)) {
     // The link itself, never what it points to; and only a link of ours.
-    if (at_path.st_uid == ::geteuid()) ::unlink(path.c_str());
+    if (at_path.st_uid == ::geteuid()) ::unlink(path_.c_str());
     return;
   }
   if (!IsPlainFileOfOurs(at_path)) return;
-  const Descriptor file(::open(path.c_str(), O_RDONLY | kNoSurprises));
+  const Descriptor file(::open(path_.c_str(), O_RDONLY | kNoSurprises));
   // A live run holds its file locked: that one stays. A killed run's leftover has no locker.
-  if (file.get() >= 0 && OursLockedAndAt(path, file.get())) ::unlink(path.c_str());
+  if (file.get() >= 0 && OursLockedAndAt(path_, file.get())) ::unlink(path_.c_str());
 }
 
 }  // namespace sorel

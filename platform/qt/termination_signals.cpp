@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <cerrno>
 #include <csignal>
 
 namespace sorel {
@@ -15,8 +16,11 @@ namespace {
 int signal_pipe[2] = {-1, -1};
 
 extern "C" void OnTerminationSignal(int signal_number) {
+  // The signal may land between a failed call and the look at its errno.
+  const int saved_errno = errno;
   const char byte = static_cast<char>(signal_number);
   [[maybe_unused]] const ssize_t ignored = ::write(signal_pipe[1], &byte, 1);
+  errno = saved_errno;
 }
 
 }  // namespace

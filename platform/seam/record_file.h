@@ -10,9 +10,14 @@
 
 namespace sorel {
 
-// A file of fixed-length records numbered from 1, at a path fixed for the object's life.
-// Failures raise RunError. Implemented once for POSIX (platform/posix) and once for Win32
-// (platform/win32); each file opens with what it does differently.
+// A file of fixed-length records numbered from 1, at a path fixed for the object's life, always
+// made new by Open. Failures raise RunError. Implemented once for POSIX (platform/posix) and once
+// for Win32 (platform/win32); each file opens with what it does differently.
+//
+// What stands at the test file's path may be somebody else's: on POSIX systems it lives in a
+// folder that every user may write to, on Windows c:\temp.txt is a name people and other
+// programs use. So the file layer never follows a link, never writes to a file it did not make,
+// and deletes only its own file or an earlier run's.
 class RecordFile {
  public:
   RecordFile(std::string path, std::int64_t record_length)
@@ -21,24 +26,27 @@ class RecordFile {
   RecordFile(const RecordFile&) = delete;
   RecordFile& operator=(const RecordFile&) = delete;
 
-  // Win32: creates the file if it is missing; an existing file keeps its content.
-  // POSIX: creates a new file and locks it; anything already at the path is refused.
+  // Creates a new file (POSIX also locks it); anything already at the path is refused. A
+  // failed open leaves nothing of its own behind. Win32 opens with delete access, so other
+  // programs need delete sharing to open the file.
   void Open();
   // Set before Open: the system deletes the file once its last handle is closed, however the
   // process ends. Only Windows offers this; elsewhere the explicit deletions remain the only
-  // removal. Other programs then need delete sharing to open the file.
+  // removal.
   void DeleteWhenLastClosed() { delete_when_last_closed_ = true; }
   bool IsOpen() const { return handle_ != kNoHandle; }
   void Close() noexcept;
-  // Closes the file and deletes it, errors ignored. Win32 deletes what the path names. POSIX
-  // deletes only while the path still names the file this object opened, and with no file
-  // open deletes nothing: a run never removes another run's file.
+  // Closes the file and deletes it, errors ignored. Only the file this object opened goes
+  // (POSIX: only while the path still names it), and with no file open nothing does: a run
+  // never removes another run's file or what took its place.
   void CloseAndDelete() noexcept;
 
   // Removes an earlier run's file at the path before a new one is made; a missing or
-  // undeletable file is passed over silently. POSIX removes only a link of ours (never what it
-  // points to) or a plain file of ours that no live run holds locked.
-  void DeleteLeftover() noexcept;
+  // undeletable file, or anything that is not an earlier run's file, is passed over silently.
+  // POSIX removes only a link of ours (never what it points to) or a plain file of ours that no
+  // live run holds locked; Win32 only a plain file of exactly `leftover_size` bytes, the size a
+  // run leaves, that no other program is writing.
+  void DeleteLeftover(std::int64_t leftover_size) noexcept;
 
   const std::string& path() const { return path_; }
 

@@ -1,5 +1,7 @@
 // The record file on Windows.
-//   Ownership:   nothing is checked of who made a file at the path.
+//   Ownership:   the file is always made new; only a plain file of exactly the size a run leaves
+//                is taken for an earlier run's file and deleted, through the handle that checked
+//                it.
 //   Cached pages: the zero fill bypasses the system cache, so there are none to drop.
 //   Forced exit: opened delete-on-close, the file goes with its last handle, however the
 //                process ends.
@@ -115,17 +117,39 @@ bool FillWithZeros(HANDLE file, std::int64_t from, std::int64_t to,
   return WriteZeros(file, zeros, direct_to, to, between_pieces);
 }
 
+// c:\temp.txt is a name people and other programs use too: only a plain file of exactly the size
+// every run leaves (and so did the program this one replaces) is taken for a leftover.
+bool IsEarlierTestFile(HANDLE file, std::int64_t leftover_size) {
+  FILE_BASIC_INFO basic{};
+  FILE_STANDARD_INFO standard{};
+  constexpr DWORD kNotPlain =
+      FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
+  return GetFileType(file) == FILE_TYPE_DISK &&
+         GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) &&
+         (basic.FileAttributes & kNotPlain) == 0 &&
+         GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) &&
+         !standard.Directory && !standard.DeletePending && standard.NumberOfLinks == 1 &&
+         standard.EndOfFile.QuadPart == leftover_size;
+}
+
+// Deletes the file open as `file`, whatever its path names by now; the name goes when the last
+// handle to the file closes.
+void DeleteThrough(HANDLE file) {
+  FILE_DISPOSITION_INFO deletion{TRUE};
+  SetFileInformationByHandle(file, FileDispositionInfo, &deletion, sizeof deletion);
+}
+
 }  // namespace
 
 void RecordFile::Open() {
-  const std::string& path = path_;
   if (IsOpen()) throw RunError(kErrPathAccess);
-  // Delete-on-close also asks for delete access, so a file that another program holds
-  // without delete sharing cannot be opened.
-  const DWORD flags =
-      FILE_ATTRIBUTE_NORMAL | (delete_when_last_closed_ ? FILE_FLAG_DELETE_ON_CLOSE : 0);
-  const HANDLE file = CreateFileW(Utf16FromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                  kShareAll, nullptr, OPEN_ALWAYS, flags, nullptr);
+  // Always a new file, so the write and the deletions only ever reach a file this run made:
+  // whatever still stands at the path is somebody else's, and the disk test fails.
+  const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT |
+                      (delete_when_last_closed_ ? FILE_FLAG_DELETE_ON_CLOSE : 0);
+  const HANDLE file =
+      CreateFileW(Utf16FromUtf8(path_).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, kShareAll,
+                  nullptr, CREATE_NEW, flags, nullptr);
   if (file == INVALID_HANDLE_VALUE) RaiseLastWin32Error();
   handle_ = reinterpret_cast<std::intptr_t>(file);
 }
@@ -179,15 +203,20 @@ void RecordFile::DropCachedPages() noexcept {
 }
 
 void RecordFile::CloseAndDelete() noexcept {
-  const std::string& path = path_;
-  // A delete-on-close file is gone after the close; the deletion then finds nothing.
+  // Through the handle: the path may name somebody else's file by now, and with nothing open
+  // there is nothing of ours to delete.
+  if (IsOpen()) DeleteThrough(AsHandle(handle_));
   Close();
-  DeleteFileW(Utf16FromUtf8(path).c_str());
 }
 
-void RecordFile::DeleteLeftover() noexcept {
-  const std::string& path = path_;
-  DeleteFileW(Utf16FromUtf8(path).c_str());
+void RecordFile::DeleteLeftover(std::int64_t leftover_size) noexcept {
+  // Checked and deleted through one handle, so what goes is the file that was checked; without
+  // write sharing nobody can change it meanwhile, and a file in use by a writer stays. A link
+  // or junction is opened as itself, never followed, and a folder not at all.
+  const UniqueHandle file(CreateFileW(Utf16FromUtf8(path_).c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (file && IsEarlierTestFile(file.get(), leftover_size)) DeleteThrough(file.get());
 }
 
 }  // namespace sorel

@@ -28,8 +28,4 @@ std::wstring Utf16FromUtf8(std::string_view text) {
 
 std::string Utf8FromUtf16(std::wstring_view text) { return NarrowFromUtf16(CP_UTF8, text); }
 
-std::string AnsiFromUtf8(std::string_view text) {
-  return NarrowFromUtf16(CP_ACP, Utf16FromUtf8(text));
-}
-
 }  // namespace sorel

@@ -9,8 +9,4 @@ namespace sorel {
 std::wstring Utf16FromUtf8(std::string_view text);
 std::string Utf8FromUtf16(std::wstring_view text);
 
-// For the narrow calls that take text in the system's ANSI code page (932 on Japanese
-// Windows). Characters it lacks become '?'.
-std::string AnsiFromUtf8(std::string_view text);
-
 }  // namespace sorel

@@ -3,10 +3,36 @@
 // commctrl.h builds on windows.h.
 #include <commctrl.h>
 
+#include <string>
+#include <utility>
+
 #include "platform/seam/program.h"
 #include "platform/win32/text.h"
 
 namespace sorel {
+namespace {
+
+// The whole file, or nothing if it cannot be read; the samples are small.
+std::vector<char> ReadSample(const std::wstring& path) {
+  constexpr LONGLONG kLargest = 16 << 20;
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return {};
+  LARGE_INTEGER size{};
+  std::vector<char> data;
+  if (GetFileSizeEx(file, &size) && size.QuadPart > 0 && size.QuadPart <= kLargest) {
+    data.resize(static_cast<std::size_t>(size.QuadPart));
+    DWORD got = 0;
+    if (!ReadFile(file, data.data(), static_cast<DWORD>(data.size()), &got, nullptr) ||
+        got != data.size()) {
+      data.clear();
+    }
+  }
+  CloseHandle(file);
+  return data;
+}
+
+}  // namespace
 
 std::unique_ptr<Platform> CreatePlatform(int& /*argc*/, char** /*argv*/) {
   // Before the program loads any library itself: a DLL planted beside the exe (in Downloads,
@@ -24,9 +50,14 @@ Win32Platform::Win32Platform() {
   const HMODULE winmm = LoadLibraryExW(L"winmm.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (winmm != nullptr) {
     // Through void (*)(): a cast between unrelated function types would draw a warning.
-    play_sound_ = reinterpret_cast<decltype(&sndPlaySoundA)>(
-        reinterpret_cast<void (*)()>(GetProcAddress(winmm, "sndPlaySoundA")));
+    play_sound_ = reinterpret_cast<decltype(&sndPlaySoundW)>(
+        reinterpret_cast<void (*)()>(GetProcAddress(winmm, "sndPlaySoundW")));
   }
+}
+
+Win32Platform::~Win32Platform() {
+  // Stopped before the sample's memory goes.
+  if (play_sound_ != nullptr) play_sound_(nullptr, 0);
 }
 
 void Win32Platform::OpenWindowImpl(const WindowLayout& layout) {
@@ -144,7 +175,21 @@ std::string Win32Platform::ProgramFolder() {
 }
 
 void Win32Platform::StartSound(const std::string& path) {
-  if (play_sound_ != nullptr) play_sound_(AnsiFromUtf8(path).c_str(), SND_ASYNC);
+  if (play_sound_ == nullptr) return;
+  // Read here, through the wide file call, and played from memory: the sound call opens a
+  // file by its name in the ANSI code page on some systems (Wine), where a folder such as
+  // C:\Users\José\ loses its é on a Japanese system and the default sound plays instead.
+  const std::wstring wide_path = Utf16FromUtf8(path);
+  std::vector<char> sample = ReadSample(wide_path);
+  if (sample.empty()) {
+    // By name, so a missing sample sounds as the system has it sound.
+    play_sound_(wide_path.c_str(), SND_ASYNC);
+  } else {
+    play_sound_(reinterpret_cast<LPCWSTR>(sample.data()), SND_ASYNC | SND_MEMORY);
+  }
+  // The call stopped what played before (Windows 7 and later play a copy anyway): its memory
+  // may go.
+  sample_ = std::move(sample);
 }
 
 }  // namespace sorel

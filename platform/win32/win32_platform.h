@@ -9,13 +9,17 @@
 //                the process ends; a close, Alt+F4 and the end of the session close the window
 //                as its close button would.
 //   Missing sample: the system plays its default sound, if one is set (no SND_NODEFAULT).
-//   Ownership:   the file layer checks nothing of who made a file at the path.
+//   Sound:       the sample is read by the program and played from memory, so that a folder
+//                outside the ANSI code page works on every winmm.
+//   Ownership:   only a plain file of exactly a test file's size is taken for an earlier
+//                run's; the test file is always made new.
 
 #include <windows.h>
 // mmsystem.h builds on windows.h.
 #include <mmsystem.h>
 
 #include <optional>
+#include <vector>
 
 #include "platform/seam/platform.h"
 #include "platform/win32/main_window.h"
@@ -25,6 +29,7 @@ namespace sorel {
 class Win32Platform : public Platform {
  public:
   Win32Platform();
+  ~Win32Platform() override;
 
   void ShowAndActivate() override;
   void RunEventLoop() override;
@@ -48,8 +53,10 @@ class Win32Platform : public Platform {
   void OpenWindowImpl(const WindowLayout& layout) override;
 
   std::optional<MainWindow> window_;
-  // sndPlaySoundA from the system's winmm.dll, or null if it could not be loaded.
-  decltype(&sndPlaySoundA) play_sound_ = nullptr;
+  // sndPlaySoundW from the system's winmm.dll, or null if it could not be loaded.
+  decltype(&sndPlaySoundW) play_sound_ = nullptr;
+  // The sample playing now, which the system reads from here until it ends or the next starts.
+  std::vector<char> sample_;
 };
 
 }  // namespace sorel

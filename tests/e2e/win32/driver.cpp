@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "app/labels.h"
 #include "disktest/messages.h"
@@ -115,6 +116,33 @@ void PressKey(HWND in_front, WORD key) {
   keybd_event(static_cast<BYTE>(key), 0, extended | KEYEVENTF_KEYUP, 0);
 }
 
+// What a user's own c:\temp.txt, or a run's leftover, holds: a mark, then zeros up to its size.
+constexpr char kMark[] = "theirs";
+
+void PlantTestFile(long long size) {
+  const HANDLE file = CreateFileW(Utf16FromUtf8(sorel::kTestFilePath).c_str(), GENERIC_WRITE, 0,
+                                  nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  DWORD written = 0;
+  LARGE_INTEGER end{};
+  end.QuadPart = size;
+  const bool made = file != INVALID_HANDLE_VALUE &&
+                    WriteFile(file, kMark, sizeof kMark - 1, &written, nullptr) &&
+                    SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+  CloseHandle(file);
+  if (!made) Abort(L"cannot plant c:\\temp.txt");
+}
+
+bool TestFileMarked() {
+  const HANDLE file = CreateFileW(Utf16FromUtf8(sorel::kTestFilePath).c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  char start[sizeof kMark - 1] = {};
+  DWORD got = 0;
+  const bool read = ReadFile(file, start, sizeof start, &got, nullptr);
+  CloseHandle(file);
+  return read && got == sizeof start && std::memcmp(start, kMark, sizeof start) == 0;
+}
+
 long long TestFileSize() {
   WIN32_FILE_ATTRIBUTE_DATA file{};
   const std::wstring path = Utf16FromUtf8(sorel::kTestFilePath);
@@ -167,23 +195,57 @@ void RunDiskTest(HWND window) {
   CheckColours(window, COLOR_WINDOWTEXT, L"the welcome text in the window-text colour");
 }
 
-void RunScenario(const std::wstring& scenario, std::wstring path) {
-  // The driver sits beside the planted winmm.dll: the host sees it loaded here, as it would be
-  // in SorelCheck if that searched its own folder.
-  if (scenario == L"run") LoadLibraryW(L"winmm.dll");
+void Start(std::wstring path) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   if (!CreateProcessW(nullptr, path.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                       &program)) {
     Abort(L"cannot start " + path);
   }
+}
+
+DWORD ExitStatus() {
+  DWORD status = 0;
+  WaitForSingleObject(program.hProcess, 20000);
+  GetExitCodeProcess(program.hProcess, &status);
+  return status;
+}
+
+// A file of somebody else's at c:\temp.txt, small or a byte over the test file's size, stays as
+// it is; the disk test fails with its message.
+void RunOverForeignFiles(const std::wstring& path) {
+  for (const long long size : {10LL, kFullSize + 1}) {
+    PlantTestFile(size);
+    Start(path);
+    HWND window = WindowOf(Utf16FromUtf8(sorel::kWindowCaption).c_str(), 60000);
+    PressOk(WindowOf(kBox, 30000));
+    HWND box = WindowOf(kBox, 60000);
+    CheckBox(box, window, sorel::kFailureTitle, sorel::FailureMessage());
+    PressOk(box);
+    Check(ExitStatus() == 1, L"exit status 1");
+    Check(TestFileSize() == size && TestFileMarked(),
+          L"the file of " + std::to_wstring(size) + L" bytes is as it was");
+  }
+  DeleteFileW(Utf16FromUtf8(sorel::kTestFilePath).c_str());
+}
+
+void RunScenario(const std::wstring& scenario, const std::wstring& path) {
+  if (scenario == L"foreign-file") return RunOverForeignFiles(path);
+  // The driver sits beside the planted winmm.dll: the host sees it loaded here, as it would be
+  // in SorelCheck if that searched its own folder.
+  if (scenario == L"run") LoadLibraryW(L"winmm.dll");
+  // What an earlier run left, made over by this one.
+  if (scenario == L"kill-ready") PlantTestFile(kFullSize);
+  Start(path);
   HWND window = WindowOf(Utf16FromUtf8(sorel::kWindowCaption).c_str(), 60000);
   if (scenario == L"run") {
     RunDiskTest(window);
-    for (WORD key : {VK_DOWN, VK_UP}) {
-      Check(AskHost("QUIET"), L"no sound playing");
+    // Told apart by how long they sound: the samples in the exe's folder, not a system sound.
+    for (const auto& [key, sample] : {std::pair{VK_DOWN, "1"}, {VK_UP, "5"}}) {
+      Check(AskHost("LISTEN"), L"no sound playing");
       PressKey(window, key);
-      Check(AskHost("SOUND"), key == VK_DOWN ? L"Down plays a sample" : L"Up plays a sample");
+      Check(AskHost(std::string("HEARD ") + sample),
+            key == VK_DOWN ? L"Down plays a1.wav" : L"Up plays a5.wav");
     }
     Check(AskHost("PLANTED"), L"SorelCheck did not load the winmm.dll beside it");
     PressKey(window, VK_ESCAPE);
@@ -198,12 +260,10 @@ void RunScenario(const std::wstring& scenario, std::wstring path) {
           L"killed while writing");
   } else {  // kill-ready, end-session: the program waits for keys
     for (int box = 0; box < 3; ++box) PressOk(WindowOf(kBox, 60000));
-    Check(TestFileSize() == kFullSize, L"the test file is there");
+    Check(TestFileSize() == kFullSize && !TestFileMarked(), L"the test file is there, made anew");
     Check(AskHost(scenario == L"kill-ready" ? "KILL" : "END-SESSION"), L"ended from outside");
   }
-  DWORD status = 0;
-  WaitForSingleObject(program.hProcess, 20000);
-  GetExitCodeProcess(program.hProcess, &status);
+  const DWORD status = ExitStatus();
   if (!scenario.starts_with(L"kill")) Check(status == 0, L"exit status 0");
   Check(WaitFor([] { return TestFileSize() < 0; }, 10000), L"no test file left");
 }

@@ -7,8 +7,14 @@ import signal
 import subprocess
 import sys
 import time
+import wave
 
-FOLDER = "ソレル確認"  # Japanese: the sample path reaches sndPlaySoundA in code page 932
+# Unpacked where the user keeps things: a name with a character that code page 932, the
+# narrow text of a Japanese system, does not have.
+FOLDER = ("users", "José", "ソレル確認")
+WINDOWS_FOLDER = "C:\\" + "\\".join(FOLDER)
+# 16-bit sample magnitudes below which the sink counts as silent, and above which as sound.
+SILENCE, SOUND = 100, 1000
 
 
 def wait(condition, timeout=8.0):
@@ -22,6 +28,59 @@ def sound_streams():
     listing = subprocess.run(["pactl", "list", "sink-inputs"], capture_output=True, text=True,
                              check=False).stdout  # property names are never translated
     return listing.count('application.name = "SorelCheck')
+
+
+def sounding_seconds(samples):
+    """How long 16-bit mono at 22050 Hz sounds, from the first to the last sample of sound but
+    for silences over 20 ms: a stream that runs dry for a moment does not lengthen a sample."""
+    loud = [i for i, s in enumerate(samples) if abs(s) >= SOUND]
+    if not loud:
+        return None
+    return sum(b - a for a, b in zip(loud, loud[1:]) if b - a <= 441) / 22050
+
+
+class Sink:
+    """What reaches the null sink, recorded from the key on: which sample really played."""
+
+    def __init__(self, work):
+        self.path, self.recorder = os.path.join(work, "sink.raw"), None
+
+    def samples(self):
+        with open(self.path, "rb") as recorded:
+            data = recorded.read()
+        return memoryview(data[: len(data) // 2 * 2]).cast("h")
+
+    def listen(self):
+        self.stop()
+        with open(self.path, "wb") as output:
+            self.recorder = subprocess.Popen(
+                ["parec", "-d", "testnull.monitor", "--raw", "--format=s16le", "--rate=22050",
+                 "--channels=1", "--latency-msec=20"], stdout=output, stderr=subprocess.DEVNULL)
+        return wait(lambda: not sound_streams()) and wait(lambda: len(self.samples()) > 2205)
+
+    def heard(self, number, samples_folder):
+        """Sound came, and then 0.3 s of silence; its length is that of sample `number`."""
+        def over():
+            samples = self.samples()
+            return sounding_seconds(samples) and max(map(abs, samples[-6615:])) < SILENCE
+        wait(over)
+        self.stop()
+        heard = sounding_seconds(self.samples())
+        lengths = {}
+        for n in range(1, 6):
+            with wave.open(os.path.join(samples_folder, f"a{n}.wav")) as sample:
+                lengths[n] = sounding_seconds(
+                    memoryview(sample.readframes(sample.getnframes())).cast("h"))
+        print(f"  host: heard {heard} s; the samples sound {lengths}", flush=True)
+        # Nearest, not exact: a Wine stream starved of the CPU for a moment comes out a few ms
+        # longer or shorter.
+        return heard is not None and abs(heard - lengths[number]) < 0.05 and min(
+            lengths, key=lambda n: abs(lengths[n] - heard)) == number
+
+    def stop(self):
+        if self.recorder:
+            self.recorder.terminate()
+            self.recorder.wait(5)
 
 
 def colours_shown(x, y, width, height, text, window):
@@ -52,8 +111,8 @@ def kill_program():
 
 def main():
     scenario, program, driver, planted, samples = sys.argv[1:]
-    folder, test_file, log = (os.path.join(os.environ["WINEPREFIX"], "drive_c", name)
-                              for name in (FOLDER, "temp.txt", "planted-winmm.txt"))
+    folder, test_file, log = (os.path.join(os.environ["WINEPREFIX"], "drive_c", *name)
+                              for name in (FOLDER, ["temp.txt"], ["planted-winmm.txt"]))
     for path in (folder, test_file, log):
         shutil.rmtree(path) if os.path.isdir(path) else os.path.lexists(path) and os.remove(path)
     os.makedirs(folder)
@@ -66,9 +125,9 @@ def main():
         print(f"  host: the planted winmm.dll was loaded by {loaders}", flush=True)
         return loaders == [os.path.basename(driver)]
 
+    sink = Sink(os.path.dirname(os.environ["WINEPREFIX"]))
     answers = {
-        "QUIET": lambda: wait(lambda: not sound_streams()),
-        "SOUND": lambda: wait(sound_streams),
+        "LISTEN": sink.listen,
         "PLANTED": planted_loaded_by,
         "KILL": kill_program,
         "END-SESSION": lambda: subprocess.run(["wine", "wineboot", "--end-session"],
@@ -76,17 +135,19 @@ def main():
     }
     # Wine prefers its own DLLs; this makes it search the exe's folder first, as Windows does.
     env = dict(os.environ, WINEDLLOVERRIDES=os.environ.get("WINEDLLOVERRIDES", "") + ";winmm=n,b")
-    run = subprocess.Popen(["wine", f"C:\\{FOLDER}\\{os.path.basename(driver)}", scenario,
-                            f"C:\\{FOLDER}\\SorelCheck.exe"],
+    run = subprocess.Popen(["wine", f"{WINDOWS_FOLDER}\\{os.path.basename(driver)}", scenario,
+                            f"{WINDOWS_FOLDER}\\SorelCheck.exe"],
                            stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env)
     for line in (raw.decode("utf-8", "replace").rstrip() for raw in run.stdout):
         print(line, flush=True)
         if line.startswith("? "):
             question = line.split()[1:]
             ok = (colours_shown(*question[1:]) if question[0] == "SHOT"
+                  else sink.heard(int(question[1]), samples) if question[0] == "HEARD"
                   else answers.get(question[0], lambda: False)())
             run.stdin.write(b"ok\n" if ok else b"no\n")
             run.stdin.flush()
+    sink.stop()
     return run.wait(timeout=60)  # the driver failed a check for every "no"
 
 
