@@ -18,6 +18,7 @@
 #include <optional>
 
 #include "platform/seam/platform.h"
+#include "platform/win32/live_region.h"
 #include "platform/win32/main_window.h"
 
 namespace sorel {
@@ -48,6 +49,8 @@ class Win32Platform : public Platform {
   void OpenWindowImpl(const WindowLayout& layout) override;
 
   std::optional<MainWindow> window_;
+  // The progress label, which a screen reader speaks as it shows. Goes before the window does.
+  std::optional<LiveRegion> progress_;
   // sndPlaySoundA from the system's winmm.dll, or null if it could not be loaded.
   decltype(&sndPlaySoundA) play_sound_ = nullptr;
 };
