@@ -10,7 +10,7 @@ desktop_packages=(xvfb x11-utils xdotool openbox dbus-daemon pulseaudio pulseaud
 windows_packages=(cmake make g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
   binutils-mingw-w64-x86-64)
 windows_test_packages=("${windows_packages[@]}" "${desktop_packages[@]}" googletest wine wine64
-  locales python3 imagemagick)
+  locales python3 imagemagick e2fsprogs)
 test_packages=("${run_packages[@]}" "${windows_test_packages[@]}" libgtest-dev clang-format
   at-spi2-core python3-pyatspi gir1.2-atspi-2.0 imagemagick)
 
