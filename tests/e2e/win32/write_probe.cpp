@@ -92,7 +92,13 @@ struct Answers {
 template <typename Condition>
 Answers AskUntil(HWND window, Condition done) {
   Answers answers;
-  for (double last_answer = Now(); !done(); Sleep(5)) {
+  double last_answer = Now();
+  const auto gap_until = [&](double now) {
+    if (now - last_answer <= answers.longest_gap) return;
+    answers.longest_gap = now - last_answer;
+    answers.longest_gap_end = now;
+  };
+  while (!done()) {
     DWORD_PTR result = 0;
     const double asked_at = Now();
     const bool answered =
@@ -101,14 +107,13 @@ Answers AskUntil(HWND window, Condition done) {
     ++answers.asked;
     if (!answered || now - asked_at > kAnswerWithin / 1000.0) ++answers.late;
     if (answered) {
-      if (now - last_answer > answers.longest_gap) {
-        answers.longest_gap = now - last_answer;
-        answers.longest_gap_end = now;
-      }
+      gap_until(now);
       last_answer = now;
     }
     DeliverEvents();
+    Sleep(5);
   }
+  gap_until(Now());  // a silence that lasts to the end
   return answers;
 }
 
