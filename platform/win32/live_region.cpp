@@ -5,7 +5,8 @@
 namespace sorel {
 namespace {
 
-// Microsoft's documented values (UIAutomationClient.h, oleacc.h); older mingw headers lack some.
+// Microsoft's documented values (UIAutomationClient.h, oleacc.h, winuser.h). mingw's headers
+// lack the first; the GUIDs of its import library would tie the exe to oleacc.dll at load time.
 // The UI Automation property LiveSetting, as an annotation GUID for IAccPropServices.
 constexpr GUID kLiveSettingProperty = {
     0xc12bcd8e, 0x2a8e, 0x4950, {0x8a, 0xe7, 0x36, 0x25, 0x11, 0x1d, 0x58, 0xeb}};
@@ -22,7 +23,7 @@ LiveRegion::LiveRegion(HWND control) : control_(control) {
   // Screen readers read live regions from Windows 8 on; before that the annotation means nothing.
   if (!IsWindows8OrGreater()) return;
   supported_ = true;
-  // The window's own thread, as the annotation's server runs in the apartment that made it.
+  // On the window's thread, which uses the (apartment-threaded) service.
   const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   com_initialised_ = SUCCEEDED(init);
   if (!com_initialised_) return;

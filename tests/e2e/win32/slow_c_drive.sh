@@ -10,7 +10,7 @@
 # Exit status: the command's, or 77 when this machine cannot make a slow disk.
 set -euo pipefail
 
-rate=$((${SORELCHECK_SLOW_DISK_MIB:-100} * 1024 * 1024))
+rate=$((100 * 1024 * 1024))  # bytes per second: the test file takes about 7 s
 skip() {
   echo "SKIPPED: no slow disk here: $*" >&2
   exit 77
@@ -20,6 +20,9 @@ drive_c=${WINEPREFIX:?}/drive_c
 [[ $(id -u) -eq 0 ]] || skip "needs root (a loop device and the blkio write limit)"
 [[ -w $limits ]] || skip "no cgroup-v1 blkio controller ($limits)"
 [[ -e /dev/loop-control ]] || skip "no loop devices"
+for tool in losetup lsblk mkfs.ext4 mountpoint; do
+  command -v "$tool" >/dev/null || skip "$tool is missing"
+done
 grep -qw overlay /proc/filesystems || modprobe overlay 2>/dev/null || skip "no overlay file system"
 
 # The image in memory: on the host's disk, busy with other jobs, single writes stalled for up to
@@ -44,7 +47,7 @@ mkfs.ext4 -q -F -m 0 -E lazy_itable_init=0,lazy_journal_init=0 "$work/image"
 device=$(losetup -f --show "$work/image") || skip "no free loop device"
 device_number=$(lsblk -dno MAJ:MIN "$device" | tr -d ' ')
 mkdir "$work/disk"
-mount -o sync "$device" "$work/disk"
+mount -o sync "$device" "$work/disk" || skip "cannot mount $device"
 mkdir "$work/disk/upper" "$work/disk/work"
 mount -t overlay overlay \
   -o "lowerdir=$drive_c,upperdir=$work/disk/upper,workdir=$work/disk/work" "$drive_c" ||
