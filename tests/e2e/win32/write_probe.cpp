@@ -6,7 +6,9 @@
 #include <io.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -127,20 +129,24 @@ void Report(const Answers& answers, double start, double seconds) {
   Check(answers.asked > 0 && answers.late == 0, line);
 }
 
-// Wine's prefix says Windows 7 unless told otherwise, where the program announces nothing.
-class AsWindows10 {
+// The Windows version Wine tells SorelCheck.exe, for as long as this lives.
+class RunningAs {
  public:
-  AsWindows10() {
-    RegSetKeyValueW(HKEY_CURRENT_USER, kKey, L"Version", REG_SZ, L"win10", sizeof L"win10");
+  explicit RunningAs(const wchar_t* version) {
+    RegSetKeyValueW(HKEY_CURRENT_USER, kKey, L"Version", REG_SZ, version,
+                    static_cast<DWORD>((wcslen(version) + 1) * sizeof(wchar_t)));
   }
-  ~AsWindows10() { RegDeleteKeyW(HKEY_CURRENT_USER, kKey); }
+  ~RunningAs() { RegDeleteKeyW(HKEY_CURRENT_USER, kKey); }
 
  private:
   static constexpr wchar_t kKey[] = L"Software\\Wine\\AppDefaults\\SorelCheck.exe";
 };
 
 int Run(const std::wstring& scenario, std::wstring path) {
-  const AsWindows10 windows10;
+  // Live regions are spoken from Windows 8 on: the first scenario runs as Windows 10, the
+  // second as Windows 7, where the program must announce nothing.
+  const bool windows10 = scenario == L"answers-writing";
+  const RunningAs version(windows10 ? L"win10" : L"win7");
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   if (!CreateProcessW(nullptr, path.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
@@ -167,7 +173,7 @@ int Run(const std::wstring& scenario, std::wstring path) {
   WaitFor(TestFileExists, 30);
   const double write_start = Now();
 
-  if (scenario == L"answers-writing") {
+  if (windows10) {
     HWND progress = GetDlgItem(window, static_cast<int>(sorel::LabelId::kLabel4));
     // Until the progress label goes, which it does as soon as the figure is taken.
     const Answers answers = AskUntil(window, [&] { return !IsWindowVisible(progress); });
@@ -175,12 +181,10 @@ int Run(const std::wstring& scenario, std::wstring path) {
     Report(answers, write_start, seconds);
     Check(seconds >= kShortestWrite, "the write lasted " + std::to_string(seconds) + " s");
     DeliverEvents();
-    const Announcement expected{progress, OBJID_CLIENT, CHILDID_SELF,
-                                Utf16FromUtf8(sorel::kProgressCaption), true};
-    const bool once = announcements.size() == 1;
-    const Announcement& got = once ? announcements.front() : expected;
-    Check(once && got.window == expected.window && got.object == expected.object &&
-              got.child == expected.child && got.text == expected.text && got.visible,
+    const Announcement* got = announcements.size() == 1 ? &announcements.front() : nullptr;
+    Check(got && got->window == progress && got->object == OBJID_CLIENT &&
+              got->child == CHILDID_SELF && got->visible &&
+              got->text == Utf16FromUtf8(sorel::kProgressCaption),
           "one live-region event, from the progress label showing its text (" +
               std::to_string(announcements.size()) + " events)");
     PostMessageW(window, WM_CLOSE, 0, 0);
@@ -205,6 +209,7 @@ int Run(const std::wstring& scenario, std::wstring path) {
     Check(still_writing && took <= 1.0, line);
     Check(!box_seen, "no message box on the way out");
     Check(!TestFileExists(), "the test file went with it");
+    Check(announcements.empty(), "as Windows 7, no live-region event");
   }
   UnhookWinEvent(hook);
   DWORD status = 0;
