@@ -39,7 +39,7 @@ fi
 # manifest); anything else would have to be shipped beside the exe, or could be planted there.
 # winmm above all: it is no known DLL, so a static import would be searched for in the exe's
 # folder first; the program loads it from System32 at run time.
-system_dlls=" kernel32.dll user32.dll gdi32.dll msvcrt.dll comctl32.dll "
+system_dlls=" kernel32.dll user32.dll gdi32.dll msvcrt.dll comctl32.dll ole32.dll "
 imports=$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$headers")
 for dll in $imports; do
   if [[ $system_dlls != *" ${dll,,} "* ]]; then

@@ -11,7 +11,7 @@ desktop_packages=(xvfb x11-utils xdotool openbox dbus-daemon pulseaudio pulseaud
 windows_packages=(cmake make g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
   binutils-mingw-w64-x86-64)
 windows_test_packages=("${windows_packages[@]}" "${desktop_packages[@]}" googletest wine wine64
-  locales python3 imagemagick)
+  locales python3 imagemagick e2fsprogs)
 # The package checks, the Japanese faces the welcome text must fit with, and the slow-write test,
 # which pings the window (python3-xlib) on a throttled loop device (mount for losetup,
 # e2fsprogs for mkfs.ext4).

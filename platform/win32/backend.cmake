@@ -9,6 +9,7 @@ target_compile_definitions(sorelcore PRIVATE ${SORELCHECK_WIN32_DEFINITIONS})
 
 add_executable(SorelCheck WIN32
   app/main.cpp
+  platform/win32/live_region.cpp
   platform/win32/main_window.cpp
   platform/win32/win32_platform.cpp
   platform/win32/resources.rc)
@@ -18,8 +19,8 @@ target_include_directories(SorelCheck PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 set_property(SOURCE platform/win32/resources.rc APPEND PROPERTY OBJECT_DEPENDS
   ${CMAKE_CURRENT_SOURCE_DIR}/assets/icon/sorelcheck.ico
   ${CMAKE_CURRENT_SOURCE_DIR}/platform/win32/sorelcheck.manifest)
-# No winmm: the sound call is loaded from the system folder at run time.
-target_link_libraries(SorelCheck PRIVATE sorelcore comctl32)
+# No winmm: the sound call is loaded from the system folder at run time. ole32 is a known DLL.
+target_link_libraries(SorelCheck PRIVATE sorelcore comctl32 ole32)
 target_link_options(SorelCheck PRIVATE $<$<CONFIG:Release>:-s>)
 
 # The samples sit next to the executable, where the program looks for them.

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "platform/seam/platform.h"
+#include "platform/win32/live_region.h"
 #include "platform/win32/main_window.h"
 
 namespace sorel {
@@ -53,6 +54,8 @@ class Win32Platform : public Platform {
   void OpenWindowImpl(const WindowLayout& layout) override;
 
   std::optional<MainWindow> window_;
+  // The progress label, which a screen reader speaks as it shows. Goes before the window does.
+  std::optional<LiveRegion> progress_;
   // sndPlaySoundW from the system's winmm.dll, or null if it could not be loaded.
   decltype(&sndPlaySoundW) play_sound_ = nullptr;
   // The sample playing now, which the system reads from here until it ends or the next starts.
