@@ -9,6 +9,7 @@ add_executable(SorelCheck
   platform/qt/main_window.cpp
   platform/qt/program.cpp
   platform/qt/qt_platform.cpp
+  platform/qt/screen_reader.cpp
   platform/qt/sound_player.cpp
   platform/qt/termination_signals.cpp
   ${SORELCHECK_QT_RESOURCES})

@@ -7,6 +7,7 @@
 #include "app/form1.h"
 #include "platform/qt/main_window.h"
 #include "platform/qt/qt_platform.h"
+#include "platform/qt/screen_reader.h"
 #include "platform/qt/termination_signals.h"
 
 namespace sorel {
@@ -15,6 +16,8 @@ int RunProgram(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName("SorelCheck");
 
+  // The progress label is spoken as it shows, so the wait for the test file is not silent.
+  AnnounceLabelWhenShown("Label4");
   QtPlatform platform;
   Form1 form(platform);
   // Qt ends the process with exit() when the display goes away (a crashed or closed X

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/qt/screen_reader.h"
 #include "voicetest/samples.h"
 
 namespace sorel {
@@ -58,7 +59,13 @@ void QtPlatform::ShowMessage(const std::string& prompt, MessageStyle style,
   if (!window_->unloaded()) window_->activateWindow();
 }
 
-void QtPlatform::ProcessPendingEvents() { QCoreApplication::processEvents(); }
+void QtPlatform::ProcessPendingEvents() {
+  QCoreApplication::processEvents();
+  // The progress label has just shown and the write is next: let a screen reader speak it.
+  if (!window_->unloaded() && window_->label(LabelId::kLabel4)->isVisible()) {
+    LetScreenReaderCatchUp();
+  }
+}
 
 void QtPlatform::UnloadWindow() { window_->Unload(); }
 
