@@ -3,12 +3,9 @@
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QLabel>
 #include <QTimer>
-#include <cstdio>
-#include <cstdlib>
 
 namespace sorel {
 namespace {
@@ -50,11 +47,9 @@ class QuestionWatch : public QObject {
     QCoreApplication::instance()->installEventFilter(this);
   }
   ~QuestionWatch() override { QCoreApplication::instance()->removeEventFilter(this); }
-  int questions() const { return questions_; }
 
   bool eventFilter(QObject* receiver, QEvent* event) override {
     if (event->type() == QEvent::MetaCall && receiver->inherits("QDBusVirtualObject")) {
-      ++questions_;
       quiet_.start();
     }
     return false;
@@ -62,7 +57,6 @@ class QuestionWatch : public QObject {
 
  private:
   QTimer& quiet_;
-  int questions_ = 0;
 };
 
 }  // namespace
@@ -74,8 +68,6 @@ void AnnounceLabelWhenShown(const QString& object_name) {
 
 void LetScreenReaderCatchUp() {
   if (!QAccessible::isActive()) return;
-  QElapsedTimer waited;
-  waited.start();
   QEventLoop loop;
   QTimer quiet;
   quiet.setSingleShot(true);
@@ -88,10 +80,6 @@ void LetScreenReaderCatchUp() {
   quiet.start();
   limit.start(kLongestMilliseconds);
   loop.exec(QEventLoop::ExcludeUserInputEvents);
-  if (std::getenv("SORELCHECK_TRACE_SCREEN_READER")) {
-    std::fprintf(stderr, "screen reader: %d questions, %lld ms\n", watch.questions(),
-                 static_cast<long long>(waited.elapsed()));
-  }
 }
 
 }  // namespace sorel
