@@ -4,11 +4,13 @@ from Orca's debug log what it said between the OK of the start box and the resul
 
 Usage: scripts/check_spoken_wait.sh [--runs N] [--no-orca] BINARY [BINARY...]
 (root; that script gives the run its own desktop and process namespace). Each run presses
-Return on the start box, as a user would, and nothing else until the result box. It passes
-when Orca said the progress caption exactly once in that interval, for every run of the first
-binary; the other binaries (an older build, say) are only measured. Prints per run: OK to the
-write's start (the test file appears), OK to the caption spoken, result box to its figure
-spoken. With --no-orca the same runs happen without a screen reader (timings only).
+Return on the start box, once Orca has read it, as a user would, and nothing else until the
+result box. It passes when Orca said the progress caption exactly once in that interval, for
+every run of the first binary; the other binaries (an older build, say) are only measured.
+Prints per run: OK to the write's start (the test file appears), OK to the caption spoken, and
+from the result box to Orca sending its text to speech and to that speech setting in on the
+sink (Orca queues what it says: a caption still being spoken delays the result). With
+--no-orca the same runs happen without a screen reader (timings only).
 """
 
 import argparse
@@ -42,13 +44,19 @@ def clock():
 
 
 class Orca:
+    """Orca as a Japanese user runs it: its own words and the speech voice in Japanese."""
+
     def __init__(self, folder):
         self.log_path = f"{folder}/orca-debug.log"
         self.output = open(f"{folder}/orca.out", "wb")
+        locales = f"{folder}/locales"
+        os.mkdir(locales)
+        run(["localedef", "-i", "ja_JP", "-f", "UTF-8", f"{locales}/ja_JP.UTF-8"], timeout=60)
         self.process = subprocess.Popen(
             DIE_WITH_TEST + ["orca", "--debug-file", self.log_path], stdout=self.output,
-            stderr=subprocess.STDOUT, env=dict(os.environ, GTK_A11Y="atspi"))
-        # Ready once it has spoken its welcome ("Screen reader on").
+            stderr=subprocess.STDOUT,
+            env=dict(os.environ, LOCPATH=locales, LANG="ja_JP.UTF-8", LC_ALL="ja_JP.UTF-8"))
+        # Ready once it has spoken its welcome.
         wait_until("Orca to start speaking", lambda: self.spoken(0), 60, 0.2)
 
     def spoken(self, since):
@@ -82,6 +90,21 @@ def boxes(pid, title):
     return set(found)
 
 
+def speech_starts(recorder, recorded_until):
+    """Times (seconds since midnight) at which speech set in on the sink after at least 0.15 s of
+    silence; each utterance of Orca's is one such stretch, give or take a long pause."""
+    samples, block = recorder._samples(), recorder.RATE // 100
+    starts, quiet_blocks = [], 15
+    for index in range(0, len(samples) - block, block):
+        if max(map(abs, samples[index:index + block])) >= desktop.SOUND:
+            if quiet_blocks >= 15:
+                starts.append(recorded_until - (len(samples) - index) / recorder.RATE)
+            quiet_blocks = 0
+        else:
+            quiet_blocks += 1
+    return starts
+
+
 def one_run(binary, texts, orca, folder):
     """Start box OK to result box; returns the timings and what Orca said meanwhile."""
     desktop.remove_test_file()
@@ -91,11 +114,14 @@ def one_run(binary, texts, orca, folder):
     log = open(f"{folder}/program.log", "ab")
     program = subprocess.Popen(DIE_WITH_TEST + [binary], stdin=subprocess.DEVNULL, stdout=log,
                                stderr=subprocess.STDOUT, cwd=folder, env=env)
+    recorder = desktop.SinkRecorder(f"{folder}/speech.raw")
+    silent = desktop.SilentStream()
     try:
         title = texts["test_title"]
         (start,) = wait_until("the start box", lambda: boxes(program.pid, title), 30)
-        # What Orca says about the box is over before OK is pressed.
-        time.sleep(2)
+        # Orca has read the whole box before OK is pressed.
+        time.sleep(0.5)
+        recorder.wait_for_silence(0.5, 90)
         run(["xdotool", "windowactivate", "--sync", start])
         run(["xdotool", "key", "Return"])
         pressed = clock()
@@ -113,18 +139,24 @@ def one_run(binary, texts, orca, folder):
         shown = clock()
         if write_started is None:
             raise DriverError("the test file was never seen")
-        said = []
+        outcome = {"write": write_started - pressed, "shown": shown - pressed, "progress": [],
+                   "result": None, "heard": None, "said": []}
         if orca:
-            figure = texts["result"][0].split("\n")[0]
-            wait_until("Orca to read the result", lambda: [
-                s for s in orca.spoken(shown) if figure in s[1]], 20, 0.1)
-            said = orca.spoken(pressed)
-        return {"write": write_started - pressed, "shown": shown - pressed,
-                "result": [at - shown for at, text in said if figure in text][:1] if orca else [],
-                "progress": [at - pressed for at, text in said
-                             if texts["progress"] in text and at < shown],
-                "said": said}
+            first_line = texts["result"][0].split("\n")[0]
+            (sent, _), *_ = wait_until("Orca to read the result", lambda: [
+                s for s in orca.spoken(shown) if first_line in s[1]], 20, 0.1)
+            # After what was still being said when Orca got the result: espeak-ng spells kanji
+            # out slowly, so this can take many seconds here.
+            heard = wait_until("the result to be heard", lambda: [
+                at for at in speech_starts(recorder, clock()) if at >= sent], 90, 0.5)
+            outcome.update(
+                said=orca.spoken(pressed), result=sent - shown, heard=heard[0] - shown,
+                progress=[at - pressed for at, text in orca.spoken(pressed)
+                          if texts["progress"] in text and at < shown])
+        return outcome
     finally:
+        silent.stop()
+        recorder.stop()
         program.send_signal(signal.SIGTERM)
         program.wait(10)
         log.close()
@@ -150,14 +182,21 @@ def main():
             for binary in args.binaries:
                 outcome = one_run(os.path.abspath(binary), texts, orca, folder)
                 results[binary].append(outcome)
-                progress = ", ".join(f"{at:.2f} s" for at in outcome["progress"]) or "never"
-                result = "".join(f"{at:.2f} s" for at in outcome["result"]) or "-"
-                print(f"{binary} run {number + 1}: write {outcome['write']:.2f} s after OK, "
-                      f"result box at {outcome['shown']:.2f} s, progress spoken at {progress},"
-                      f" result spoken {result} after its box", flush=True)
+                line = (f"{binary} run {number + 1}: write {outcome['write']:.2f} s after OK,"
+                        f" result box at {outcome['shown']:.2f} s")
+                if orca:
+                    progress = ", ".join(f"{at:.2f} s" for at in outcome["progress"]) or "never"
+                    heard = outcome["heard"]
+                    line += (f"; progress spoken at {progress}; result sent to speech"
+                             f" {outcome['result']:.2f} s after its box, heard "
+                             + (f"{heard:.2f} s after it" if heard is not None else "-"))
+                print(line, flush=True)
                 if orca and binary == args.binaries[0] and len(outcome["progress"]) != 1:
                     failures += 1
                     print("  Orca said meanwhile:", [text for _, text in outcome["said"]])
+    except BaseException:
+        failures += 1
+        raise
     finally:
         if orca:
             orca.stop()
@@ -166,8 +205,12 @@ def main():
         else:
             shutil.rmtree(folder, True)
     for binary, outcomes in results.items():
-        print(f"{binary}: median OK to write {statistics.median(o['write'] for o in outcomes):.2f}"
-              f" s over {len(outcomes)} runs")
+        line = (f"{binary}: medians over {len(outcomes)} runs: OK to write "
+                f"{statistics.median(o['write'] for o in outcomes):.2f} s")
+        heard = [o["heard"] for o in outcomes if o["heard"] is not None]
+        if heard:
+            line += f", result box to its speech heard {statistics.median(heard):.2f} s"
+        print(line)
     if not orca:
         return 0
     print("spoken wait:", "FAILED" if failures else "passed",
