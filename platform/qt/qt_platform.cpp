@@ -43,6 +43,7 @@ void QtPlatform::SetMousePointer(MousePointer pointer) {
 void QtPlatform::ShowMessage(const std::string& prompt, MessageStyle style,
                              const std::string& title) {
   QWidget* owner = window_->unloaded() ? nullptr : window_;
+  LeaveWindowForBox();
   const QString text = WithPlainLineBreaks(prompt);
   QMessageBox box(IconForStyle(style), QString::fromStdString(title), text, QMessageBox::Ok, owner);
   // Qt wraps anything wider than 500 px, which breaks Japanese lines mid-word: keep each line

@@ -2,6 +2,7 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QLabel>
@@ -80,6 +81,12 @@ void LetScreenReaderCatchUp() {
   quiet.start();
   limit.start(kLongestMilliseconds);
   loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
+void LeaveWindowForBox() {
+  if (QAccessible::isActive() && QApplication::activeWindow()) {
+    QApplication::setActiveWindow(nullptr);
+  }
 }
 
 }  // namespace sorel

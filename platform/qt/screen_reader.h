@@ -15,4 +15,10 @@ void AnnounceLabelWhenShown(const QString& object_name);
 // without one.
 void LetScreenReaderCatchUp();
 
+// Deactivates the active window before a message box opens. Qt activates a new window before
+// it deactivates the old one, so a screen reader takes the old window's deactivation for stale
+// and goes on saying what it queued about that window (the progress label, say) before it reads
+// the box; deactivated first, the reader cuts that off and reads the box at once.
+void LeaveWindowForBox();
+
 }  // namespace sorel
