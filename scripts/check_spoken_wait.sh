@@ -6,6 +6,7 @@
 # Usage: scripts/check_spoken_wait.sh [--runs N] [--no-orca] [BINARY...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/install_packages.sh orca
 args=()
 binaries=()
 while [[ $# -gt 0 ]]; do

@@ -1,7 +1,8 @@
 #!/bin/bash
 # Installs the Debian packages one purpose needs: run (build and start the program), windows
-# (cross-build the Windows program), windows-test (that and its tests under Wine) or test
-# (everything the test suite uses). Calls sudo only when not root.
+# (cross-build the Windows program), windows-test (that and its tests under Wine), test
+# (everything the test suite uses) or orca (that and a screen reader for the checks under it).
+# Calls sudo only when not root.
 set -euo pipefail
 
 run_packages=(cmake make g++ pkg-config qt6-base-dev libxcb1-dev libpulse-dev fonts-ipafont-gothic)
@@ -13,13 +14,17 @@ windows_test_packages=("${windows_packages[@]}" "${desktop_packages[@]}" googlet
   locales python3 imagemagick)
 test_packages=("${run_packages[@]}" "${windows_test_packages[@]}" libgtest-dev clang-format
   at-spi2-core python3-pyatspi gir1.2-atspi-2.0 imagemagick)
+# The screen reader checks (scripts/check_spoken_wait.sh, bench/sound_latency.py --orca).
+orca_packages=("${test_packages[@]}" orca speech-dispatcher speech-dispatcher-espeak-ng espeak-ng
+  libglib2.0-bin locales)
 
 case "${1:-}" in
   run) wanted=("${run_packages[@]}") ;;
   test) wanted=("${test_packages[@]}") ;;
+  orca) wanted=("${orca_packages[@]}") ;;
   windows) wanted=("${windows_packages[@]}") ;;
   windows-test) wanted=("${windows_test_packages[@]}") ;;
-  *) echo "usage: $0 run|test|windows|windows-test" >&2; exit 2 ;;
+  *) echo "usage: $0 run|test|orca|windows|windows-test" >&2; exit 2 ;;
 esac
 
 missing=()
