@@ -15,6 +15,12 @@ recording's sample clock. The reference, measured the same way after every press
 sample written into an already-open `pacat` stream, and `paplay` of the file. A silent stream
 keeps the sink running. Runs of the builds alternate; the samples come from the first build's
 folder. Prints a markdown table. Takes about a minute per run and build.
+
+With --orca every build runs twice a round: on a desktop without a screen reader (the program
+finds accessibility off) and with Debian's Orca running, whose speech goes to a second null
+sink so that the recording hears only the program. Run it in its own process namespace
+(`unshare --pid --fork --mount-proc` before desktop_session.sh), where this Orca neither sees
+another session's Orca nor is taken for one.
 """
 
 import argparse
@@ -38,6 +44,48 @@ TRACE_READS = {1: 126, 2: 233, 3: 251, 4: 303, 5: 198}
 
 def run(args, **kwargs):
     return subprocess.run(args, capture_output=True, text=True, timeout=20, **kwargs)
+
+
+class Orca:
+    """Debian's Orca on the session's accessibility bus, speaking into its own null sink."""
+
+    SPEECH_SINK = "speechnull"
+    STATUS = ["--dest", "org.a11y.Bus", "--object-path", "/org/a11y/bus"]
+
+    def __init__(self):
+        run(["pactl", "load-module", "module-null-sink", f"sink_name={self.SPEECH_SINK}"],
+            check=True)
+        self.process = None
+
+    def start(self):
+        # speech-dispatcher, started by Orca, inherits the sink.
+        self.process = subprocess.Popen(["orca"], stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL,
+                                        env=dict(os.environ, PULSE_SINK=self.SPEECH_SINK))
+        address = run(["gdbus", "call", "--session", *self.STATUS, "--method",
+                       "org.a11y.Bus.GetAddress"], check=True).stdout.strip()[2:-3]
+
+        def listening():
+            if self.process.poll() is not None:
+                raise RuntimeError(f"Orca ended with status {self.process.returncode}")
+            listed = run(["gdbus", "call", "--address", address, "--dest",
+                          "org.a11y.atspi.Registry", "--object-path",
+                          "/org/a11y/atspi/registry/deviceeventcontroller", "--method",
+                          "org.a11y.atspi.DeviceEventController.GetKeystrokeListeners"])
+            return listed.returncode == 0 and "objectpath" in listed.stdout
+
+        wait_for("Orca listening to keys", listening, 60)
+        time.sleep(2)  # its welcome is spoken and its start-up work done
+
+    def stop(self):
+        if self.process and self.process.poll() is None:
+            self.process.terminate()
+            self.process.wait(10)
+        self.process = None
+        # As a desktop whose screen reader was turned off: programs see accessibility off.
+        for name in ("ScreenReaderEnabled", "IsEnabled"):
+            run(["gdbus", "call", "--session", *self.STATUS, "--method",
+                 "org.freedesktop.DBus.Properties.Set", "org.a11y.Status", name, "<false>"])
 
 
 class Recorder:
@@ -173,12 +221,14 @@ class Sample:
         self.pcm = data[data.index(b"data") + 8:]
 
 
-def one_run(binary, probe, recorder, keyboard, samples, opened):
+def one_run(binary, probe, recorder, keyboard, samples, opened, orca=False):
     """One program run; returns its figures."""
     figures = {"first": {}, "repeat": {}, "warm": [], "floor": [], "paplay": [], "to_write": [],
                "write_to_sound": []}
     log_path = f"/tmp/sorelcheck-probe-{os.getpid()}"
     env = dict(os.environ, LD_PRELOAD=probe, SORELCHECK_PROBE=log_path)
+    if orca:  # the program learns from the accessibility bus whether a screen reader runs
+        env.pop("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", None)
     program = subprocess.Popen([binary], env=env, stdin=subprocess.DEVNULL,
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
@@ -262,9 +312,12 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--probe", required=True)
     parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--orca", action="store_true",
+                        help="each build also with Orca running, side by side")
     parser.add_argument("builds", nargs="+", help="LABEL=BINARY")
     args = parser.parse_args()
     builds = [tuple(b.split("=", 1)) for b in args.builds]
+    orca = Orca() if args.orca else None
     folder = os.path.dirname(os.path.abspath(builds[0][1]))
     samples = {n: Sample(folder, n) for n in range(1, 6)}
 
@@ -275,15 +328,24 @@ def main():
                               stdin=subprocess.PIPE)
     recorder = Recorder()
     keyboard = Keyboard()
-    results = {label: [] for label, _ in builds}
+    settings = [("", False)] + ([(" + Orca", True)] if orca else [])
+    results = {label + suffix: [] for suffix, _ in settings for label, _ in builds}
     try:
         time.sleep(1)
         for round_number in range(args.runs):
-            for label, binary in builds:
-                print(f"run {round_number + 1}: {label}", file=sys.stderr)
-                results[label].append(one_run(os.path.abspath(binary), args.probe, recorder,
-                                              keyboard, samples, opened))
+            for suffix, with_orca in settings:
+                if with_orca:
+                    orca.start()
+                for label, binary in builds:
+                    print(f"run {round_number + 1}: {label}{suffix}", file=sys.stderr)
+                    results[label + suffix].append(one_run(
+                        os.path.abspath(binary), args.probe, recorder, keyboard, samples, opened,
+                        orca is not None))
+                if with_orca:
+                    orca.stop()
     finally:
+        if orca:
+            orca.stop()
         recorder.stop()
         for process in (silent, opened):
             process.terminate()

@@ -1,7 +1,8 @@
 #!/bin/bash
 # Installs the Debian packages one purpose needs: run (build and start the program), deb (build
 # its Debian package), windows (cross-build the Windows program), windows-test (that and its
-# tests under Wine) or test (everything the test suite uses). Calls sudo only when not root.
+# tests under Wine), test (everything the test suite uses) or orca (that and a screen reader for
+# the checks under it). Calls sudo only when not root.
 set -euo pipefail
 
 run_packages=(cmake make g++ pkg-config qt6-base-dev libxcb1-dev libpulse-dev fonts-ipafont-gothic)
@@ -18,14 +19,18 @@ windows_test_packages=("${windows_packages[@]}" "${desktop_packages[@]}" googlet
 test_packages=("${deb_packages[@]}" "${windows_test_packages[@]}" libgtest-dev clang-format
   at-spi2-core python3-pyatspi gir1.2-atspi-2.0 imagemagick lintian desktop-file-utils appstream
   fonts-vlgothic fonts-noto-cjk python3-xlib mount e2fsprogs)
+# The screen reader checks (scripts/check_spoken_wait.sh, bench/sound_latency.py --orca).
+orca_packages=("${test_packages[@]}" orca speech-dispatcher speech-dispatcher-espeak-ng espeak-ng
+  libglib2.0-bin locales)
 
 case "${1:-}" in
   run) wanted=("${run_packages[@]}") ;;
   deb) wanted=("${deb_packages[@]}") ;;
   test) wanted=("${test_packages[@]}") ;;
+  orca) wanted=("${orca_packages[@]}") ;;
   windows) wanted=("${windows_packages[@]}") ;;
   windows-test) wanted=("${windows_test_packages[@]}") ;;
-  *) echo "usage: $0 run|deb|test|windows|windows-test" >&2; exit 2 ;;
+  *) echo "usage: $0 run|deb|test|orca|windows|windows-test" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -8,6 +8,7 @@ add_executable(SorelCheck
   platform/qt/main_window.cpp
   platform/qt/message_box.cpp
   platform/qt/qt_platform.cpp
+  platform/qt/screen_reader.cpp
   platform/qt/sound_player.cpp
   platform/qt/termination_signals.cpp
   platform/qt/welcome_font.cpp

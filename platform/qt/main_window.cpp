@@ -64,7 +64,10 @@ MainWindow::MainWindow(const WindowLayout& layout, WindowEvents& events) : event
   setFixedSize(layout.client_width, layout.client_height);
 
   for (const LabelLayout& placement : layout.labels) {
-    auto* label = new QLabel(WithPlainLineBreaks(placement.caption), client);
+    auto* label = new QLabel(client);
+    // Named before its text: the accessible interface is chosen by name on the first change.
+    label->setObjectName(QString("Label%1").arg(static_cast<int>(placement.id)));
+    label->setText(WithPlainLineBreaks(placement.caption));
     label->setGeometry(placement.left, placement.top, placement.width, placement.height);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label->setTextFormat(Qt::PlainText);

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "platform/qt/message_box.h"
+#include "platform/qt/screen_reader.h"
 #include "platform/seam/program.h"
 
 namespace sorel {
@@ -25,6 +26,8 @@ std::unique_ptr<Platform> CreatePlatform(int& argc, char** argv) {
 
 QtPlatform::QtPlatform(int& argc, char** argv) : application_(argc, argv) {
   QApplication::setApplicationName("SorelCheck");
+  // The progress label is spoken as it shows, so the wait for the test file is not silent.
+  AnnounceLabelWhenShown("Label4");
 }
 
 void QtPlatform::OpenWindowImpl(const WindowLayout& layout) {
@@ -81,6 +84,7 @@ void QtPlatform::ShowMessage(const std::string& prompt, MessageStyle style,
                              const std::string& title) {
   // Owned by the window while it is there; a box after it is gone (an error report) stands alone.
   QWidget* owner = WindowShown() ? window_.get() : nullptr;
+  LeaveWindowForBox();
   const QString text = WithPlainLineBreaks(prompt);
   QMessageBox box(IconForStyle(style), QString::fromStdString(title), text, QMessageBox::Ok, owner);
   KeepLinesWhole(box, text);
@@ -90,6 +94,8 @@ void QtPlatform::ShowMessage(const std::string& prompt, MessageStyle style,
 }
 
 void QtPlatform::ProcessPendingEvents() { QCoreApplication::processEvents(); }
+
+void QtPlatform::WaitForScreenReader() { LetScreenReaderCatchUp(); }
 
 // Keys come through too, to be dropped by the core: held back, they would reach the result box.
 void QtPlatform::KeepWindowAnswering() { QCoreApplication::processEvents(); }

@@ -7,6 +7,9 @@
 //   Forced exit: Qt ends the process with exit() when the display goes away; the core's exit
 //                hook removes the test file then. SIGINT, SIGTERM, SIGHUP and the window
 //                destroyed by another X client close the window as its close button would.
+//   Screen reader: the progress label has the notification role, which Orca speaks as it shows;
+//                before the write the reader gets the moment it needs to read it, and the window
+//                is deactivated before each message box so that the reader moves on to the box.
 //   Missing sample: silence.
 //   Ownership:   the file layer trusts nothing at the path (see platform/posix/record_file.cpp).
 
@@ -39,6 +42,7 @@ class QtPlatform : public Platform {
                    const std::string& title) override;
   void ProcessPendingEvents() override;
   void KeepWindowAnswering() override;
+  void WaitForScreenReader() override;
   void DiscardTypeAhead() override;
   [[noreturn]] void EndProgram(int exit_status) override;
   float SecondsSinceMidnight() override;

@@ -117,7 +117,9 @@ class Program:
         return frame
 
     def labels(self):
-        return children(self.frame(), pyatspi.ROLE_LABEL, True)
+        """The window's labels, the progress label among them as the notification it is."""
+        return [child for child in children(self.frame(), None, True)
+                if child.getRole() in (pyatspi.ROLE_LABEL, pyatspi.ROLE_NOTIFICATION)]
 
     def wait_for_message(self, after=None, timeout=30):
         """The next message box on screen that is not the box `after` (closed by the caller)."""

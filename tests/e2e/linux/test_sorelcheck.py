@@ -65,13 +65,17 @@ class ProgramTestCase(unittest.TestCase):
             state = label.getState()
             showing = state.contains(pyatspi.STATE_SHOWING)
             x, y, *box = self.desktop.extents(label) if showing else (0, 0)  # hidden: none
-            return label.name, showing and [x - left, y - top] + box, state.contains(focusable)
+            return (label.name, showing and [x - left, y - top] + box, state.contains(focusable),
+                    label.getRole())
 
         focusable = pyatspi.STATE_FOCUSABLE
-        expected = [(label["caption"], label["visible"] and label["geometry"], False)
-                    for label in TEXTS["labels"]]
+        # A screen reader speaks the progress label as soon as it shows.
+        roles = [pyatspi.ROLE_LABEL] * 3 + [pyatspi.ROLE_NOTIFICATION]
+        expected = [(label["caption"], label["visible"] and label["geometry"], False, role)
+                    for label, role in zip(TEXTS["labels"], roles)]
         if label4 is not None:
-            expected[3] = (label4, label4_showing and TEXTS["labels"][3]["geometry"], False)
+            expected[3] = (label4, label4_showing and TEXTS["labels"][3]["geometry"], False,
+                           roles[3])
         self.assertEqual(
             (frame.name, size, labels[0].getState().contains(pyatspi.STATE_ENABLED),
              [seen(label) for label in labels]),
