@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <cwchar>
 #include <string>
 #include <utility>
 #include <vector>
@@ -283,20 +282,6 @@ ULONGLONG AskUntil(HWND window, Condition done) {
   return end - start;
 }
 
-// The Windows version Wine tells SorelCheck.exe, if any, for as long as this lives.
-class RunningAs {
- public:
-  explicit RunningAs(const wchar_t* version) {
-    if (version == nullptr) return;
-    RegSetKeyValueW(HKEY_CURRENT_USER, kKey, L"Version", REG_SZ, version,
-                    static_cast<DWORD>((wcslen(version) + 1) * sizeof(wchar_t)));
-  }
-  ~RunningAs() { RegDeleteKeyW(HKEY_CURRENT_USER, kKey); }
-
- private:
-  static constexpr wchar_t kKey[] = L"Software\\Wine\\AppDefaults\\SorelCheck.exe";
-};
-
 // The test file written to a slow disk: the window answers throughout. Live regions are spoken
 // from Windows 8 on: as Windows 10 the progress label announces itself once; as Windows 7
 // nothing is announced, and a close mid-write is prompt, with no box on the way out.
@@ -346,8 +331,13 @@ void RunWriting(HWND window, bool windows10) {
 void RunScenario(const std::wstring& scenario, const std::wstring& path) {
   if (scenario == L"foreign-file") return RunOverForeignFiles(path);
   const bool writing = scenario == L"answers-writing" || scenario == L"close-writing";
-  const RunningAs version(writing ? (scenario == L"answers-writing" ? L"win10" : L"win7")
-                                  : nullptr);
+  // The Windows version Wine tells SorelCheck.exe: live regions are spoken from Windows 8 on.
+  constexpr wchar_t kAppDefaults[] = L"Software\\Wine\\AppDefaults\\SorelCheck.exe";
+  const std::wstring version = scenario == L"answers-writing" ? L"win10" : L"win7";
+  if (writing) {
+    RegSetKeyValueW(HKEY_CURRENT_USER, kAppDefaults, L"Version", REG_SZ, version.c_str(),
+                    static_cast<DWORD>((version.size() + 1) * sizeof(wchar_t)));
+  }
   // The driver sits beside the planted winmm.dll: the host sees it loaded here, as it would be
   // in SorelCheck if that searched its own folder.
   if (scenario == L"run") LoadLibraryW(L"winmm.dll");
@@ -383,6 +373,7 @@ void RunScenario(const std::wstring& scenario, const std::wstring& path) {
     Check(AskHost(scenario == L"kill-ready" ? "KILL" : "END-SESSION"), L"ended from outside");
   }
   const DWORD status = ExitStatus();
+  RegDeleteKeyW(HKEY_CURRENT_USER, kAppDefaults);
   if (!scenario.starts_with(L"kill")) Check(status == 0, L"exit status 0");
   Check(WaitFor([] { return TestFileSize() < 0; }, 10000), L"no test file left");
 }
