@@ -15,24 +15,20 @@ class TempFolder {
  public:
   TempFolder() {
     static std::atomic<int> serial{0};
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
 #ifdef _WIN32
     path_ = std::filesystem::temp_directory_path();
-#else
-    path_ = "/var/tmp";
 #endif
-    path_ /= "sorelcheck-test-" + std::to_string(stamp) + "-" + std::to_string(serial++);
+    path_ /= "sorelcheck-test-" +
+             std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
+             std::to_string(serial++);
     std::filesystem::create_directories(path_);
   }
-  ~TempFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-
+  ~TempFolder() { std::filesystem::remove_all(path_, ignored_); }
   std::string File(const std::string& name) const { return (path_ / name).string(); }
 
  private:
-  std::filesystem::path path_;
+  std::filesystem::path path_ = "/var/tmp";
+  std::error_code ignored_;
 };
 
 inline std::string ReadAll(const std::string& path) {

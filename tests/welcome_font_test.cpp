@@ -6,6 +6,8 @@
 
 #include <QApplication>
 #include <QFontInfo>
+#include <string>
+#include <tuple>
 
 #include "app/labels.h"
 #include "disktest/messages.h"
@@ -32,59 +34,49 @@ QFont Request(const QStringList& families, int points) {
   return font;
 }
 
-// The largest size that shows the texts whole: one pixel more cuts them.
-void ExpectLargestWhole(const QFont& font, const QList<FittedText>& texts) {
-  EXPECT_TRUE(ShowsWhole(font, texts));
-  QFont larger = font;
-  larger.setPixelSize(QFontInfo(font).pixelSize() + 1);
-  EXPECT_FALSE(ShowsWhole(larger, texts));
-}
+const QList<FittedText> kWelcome = {Shown(LabelId::kLabel1)};
+const QList<FittedText> kOthers = {Shown(LabelId::kLabel2), Shown(LabelId::kLabel3),
+                                   Shown(LabelId::kLabel4, kProgressCaption)};
 
+// With several faces installed, those that fit the texts at the requested size come first (the
+// first one asked for is not installed; Noto Sans CJK JP fits neither the welcome text at 12
+// points nor, with its descenders on Label3's last row, the others at 9).
 TEST(FittingFont, FacesThatFitComeFirstAndKeepTheRequestedSize) {
-  const QList<FittedText> welcome = {Shown(LabelId::kLabel1)};
-  EXPECT_FALSE(ShowsWhole(Request({kNoto}, 12), welcome));
-
-  // Noto Sans CJK JP does not fit at 12 points, and the first family is not installed.
   QFont font =
-      FittingFont(Request({kNoto, "ＭＳ Ｐゴシック", "VL PGothic", "IPAPGothic"}, 12), welcome);
+      FittingFont(Request({kNoto, "ＭＳ Ｐゴシック", "VL PGothic", "IPAPGothic"}, 12), kWelcome);
   EXPECT_EQ(font.families(), QStringList({"VL PGothic", "IPAPGothic", kNoto, "ＭＳ Ｐゴシック"}));
   EXPECT_EQ(QFontInfo(font).family(), "VL PGothic");
   EXPECT_EQ(font.pointSize(), 12);
-  EXPECT_TRUE(ShowsWhole(font, welcome));
+  EXPECT_TRUE(ShowsWhole(font, kWelcome));
 
   // IPAPGothic's five lines end on the label's last row but one: it fits as it is.
-  font = FittingFont(Request({"IPAPGothic", kNoto}, 12), welcome);
+  font = FittingFont(Request({"IPAPGothic", kNoto}, 12), kWelcome);
   EXPECT_EQ(font.families(), QStringList({"IPAPGothic", kNoto}));
   EXPECT_EQ(font.pointSize(), 12);
-  EXPECT_TRUE(ShowsWhole(font, welcome));
 
-  const QList<FittedText> window = {Shown(LabelId::kLabel2), Shown(LabelId::kLabel3),
-                                    Shown(LabelId::kLabel4, kProgressCaption)};
-  font = FittingFont(Request({kNoto, "IPAPGothic"}, 9), window);
+  font = FittingFont(Request({kNoto, "IPAPGothic"}, 9), kOthers);
   EXPECT_EQ(QFontInfo(font).family(), "IPAPGothic");
   EXPECT_EQ(font.pointSize(), 9);
 }
 
+// A face that cannot fit is scaled down to the largest size that shows the texts whole: one
+// pixel more cuts them. Too wide as well as too high: the longest welcome line is 445 pixels in
+// IPAPGothic.
 TEST(FittingFont, AFaceThatCannotFitIsScaledDownUntilNothingIsCut) {
-  const QList<FittedText> welcome = {Shown(LabelId::kLabel1)};
-  QFont font = FittingFont(Request({kNoto}, 12), welcome);
-  EXPECT_EQ(QFontInfo(font).family(), kNoto);
-  EXPECT_LT(QFontInfo(font).pixelSize(), 16);
-  ExpectLargestWhole(font, welcome);
-
-  // Noto's descenders reach Label3's last row at 9 points.
-  const QList<FittedText> window = {Shown(LabelId::kLabel2), Shown(LabelId::kLabel3),
-                                    Shown(LabelId::kLabel4, kProgressCaption)};
-  font = FittingFont(Request({kNoto}, 9), window);
-  EXPECT_LT(QFontInfo(font).pixelSize(), 12);
-  ExpectLargestWhole(font, window);
-
-  // Too wide rather than too high: the longest line is 445 pixels in IPAPGothic.
-  QList<FittedText> narrow = welcome;
+  QList<FittedText> narrow = kWelcome;
   narrow[0].box.setWidth(400);
-  font = FittingFont(Request({"IPAPGothic"}, 12), narrow);
-  EXPECT_EQ(QFontInfo(font).family(), "IPAPGothic");
-  ExpectLargestWhole(font, narrow);
+  const std::tuple<QString, int, QList<FittedText>> cases[] = {
+      {kNoto, 12, kWelcome}, {kNoto, 9, kOthers}, {"IPAPGothic", 12, narrow}};
+  for (const auto& [family, points, texts] : cases) {
+    SCOPED_TRACE(family.toStdString() + " " + std::to_string(points));
+    const QFont font = FittingFont(Request({family}, points), texts);
+    EXPECT_EQ(QFontInfo(font).family(), family);
+    EXPECT_LT(QFontInfo(font).pixelSize(), QFontInfo(Request({family}, points)).pixelSize());
+    EXPECT_TRUE(ShowsWhole(font, texts));
+    QFont larger = font;
+    larger.setPixelSize(QFontInfo(font).pixelSize() + 1);
+    EXPECT_FALSE(ShowsWhole(larger, texts));
+  }
 }
 
 }  // namespace

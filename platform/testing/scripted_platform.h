@@ -64,7 +64,6 @@ class ScriptedPlatform : public Platform {
   std::string Screen() const;
   const std::vector<Message>& messages() const { return messages_; }
   const std::vector<std::string>& sounds() const { return sounds_; }
-  const std::vector<std::string>& prepared_sounds() const { return prepared_sounds_; }
   bool window_open() const { return window_open_; }
   int windows_ended() const { return windows_ended_; }
   int events_processed() const { return events_processed_; }
@@ -109,7 +108,7 @@ class ScriptedPlatform : public Platform {
     return clock[std::min(clock_next_++, clock.size() - 1)];
   }
   std::string ProgramFolder() override { return program_folder; }
-  void PrepareSounds(const std::vector<std::string>& paths) override { prepared_sounds_ = paths; }
+  void PrepareSounds(const std::vector<std::string>&) override {}
   void StartSound(const std::string& path) override { sounds_.push_back(path); }
 
  private:
@@ -123,7 +122,6 @@ class ScriptedPlatform : public Platform {
   std::size_t clock_next_ = 0;
   std::vector<Message> messages_;
   std::vector<std::string> sounds_;
-  std::vector<std::string> prepared_sounds_;
   // The program changes only these: Label1's state and Label4's caption and visibility.
   bool label1_enabled_ = true;
   bool label4_visible_ = false;

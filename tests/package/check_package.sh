@@ -14,18 +14,11 @@ fail() {
   failures=$((failures + 1))
 }
 
-"$source_dir/scripts/build_deb.sh" >"$work/build.log" 2>&1 || {
-  cat "$work/build.log" >&2
-  fail "scripts/build_deb.sh"
-  exit 1
-}
+"$source_dir/scripts/build_deb.sh" >"$work/build.log" 2>&1 || { cat "$work/build.log"; exit 1; }
 version=$(sed -nE 's/.*VALUE "ProductVersion", "([^"]+)".*/\1/p' \
   "$source_dir/platform/win32/resources.rc")
 deb="$source_dir/dist/sorelcheck_${version}_amd64.deb"
-[[ -f "$deb" ]] || {
-  fail "no $deb for the program's version $version"
-  exit 1
-}
+[[ -f "$deb" ]] || { echo "FAILED: no $deb for the program's version $version"; exit 1; }
 echo "package: $deb, $(stat -c %s "$deb") bytes"
 [[ $(dpkg-deb -f "$deb" Version) == "$version" ]] || fail "package version is not $version"
 
@@ -42,22 +35,10 @@ desktop-file-validate "$root/usr/share/applications/sorelcheck.desktop" ||
 appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml || fail "appstreamcli"
 
 echo "== layout"
-expected="bin/SorelCheck
-libexec/sorelcheck/SorelCheck
-libexec/sorelcheck/a1.wav
-libexec/sorelcheck/a2.wav
-libexec/sorelcheck/a3.wav
-libexec/sorelcheck/a4.wav
-libexec/sorelcheck/a5.wav
-share/applications/sorelcheck.desktop
-share/doc/sorelcheck/changelog.gz
-share/doc/sorelcheck/copyright
-share/icons/hicolor/16x16/apps/sorelcheck.png
-share/icons/hicolor/24x24/apps/sorelcheck.png
-share/icons/hicolor/32x32/apps/sorelcheck.png
-share/icons/hicolor/48x48/apps/sorelcheck.png
-share/man/man1/SorelCheck.1.gz
-share/metainfo/example.c_seed_022afa2c.sorelcheck.metainfo.xml"
+expected=$(printf '%s\n' bin/SorelCheck libexec/sorelcheck/{SorelCheck,a{1..5}.wav} \
+  share/applications/sorelcheck.desktop share/doc/sorelcheck/{changelog.gz,copyright} \
+  share/icons/hicolor/{16x16,24x24,32x32,48x48}/apps/sorelcheck.png share/man/man1/SorelCheck.1.gz \
+  share/metainfo/example.c_seed_022afa2c.sorelcheck.metainfo.xml)
 files_under() { (cd "$1" && find . ! -type d | sed 's|^\./||' | LC_ALL=C sort); }
 diff -u <(echo "$expected") <(files_under "$root/usr") || fail "package files differ"
 [[ -z "$(find "$root" -mindepth 1 -maxdepth 1 ! -name usr)" ]] || fail "files outside /usr"
@@ -86,10 +67,8 @@ grep -q 'DYN (Position-Independent' <<<"$elf" || fail "program is not PIE"
 grep -q __stack_chk_fail <<<"$elf" || fail "program has no stack protector"
 
 echo "== relations"
-depends=$(dpkg-deb -f "$deb" Depends)
-recommends=$(dpkg-deb -f "$deb" Recommends)
-echo "Depends: $depends"
-echo "Recommends: $recommends"
+dpkg-deb -f "$deb" Depends Recommends
+depends=$(dpkg-deb -f "$deb" Depends) recommends=$(dpkg-deb -f "$deb" Recommends)
 # libqt6gui6 holds the X11 platform plugin; the fonts are the Gothic faces that fit at 12 points.
 for wanted in 'libqt6gui6 ' 'libqt6widgets6 ' 'libpulse0 ' 'fonts-ipafont-gothic | fonts-vlgothic'; do
   [[ "$depends, " == *"$wanted"* ]] || fail "Depends lacks $wanted"

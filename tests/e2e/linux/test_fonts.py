@@ -23,9 +23,8 @@ FONTS_CONF = """<?xml version="1.0"?>
 INK = 16
 
 
-def grey_pixels(png, box):
-    """The screenshot's pixels inside box (x, y, width, height) as rows of grey values."""
-    x, y, width, height = box
+def grey_pixels(png, x, y, width, height):
+    """The screenshot's pixels inside the box as rows of grey values."""
     raw = subprocess.run(["convert", png, "-crop", f"{width}x{height}+{x}+{y}", "+repage",
                           "-colorspace", "Gray", "-depth", "8", "gray:-"],
                          capture_output=True, check=True, timeout=10).stdout
@@ -52,23 +51,18 @@ def ink_lines(rows):
 class OneFontFolder:
     """The whole window after the disk test, every label in turn, with one font folder."""
 
-    folder = None
-    family = None
-
     def setUp(self):
-        config_dir = tempfile.mkdtemp(prefix="sorelcheck-fonts-")
-        self.addCleanup(shutil.rmtree, config_dir, True)
-        config = os.path.join(config_dir, "fonts.conf")
+        config = os.path.join(tempfile.mkdtemp(prefix="sorelcheck-fonts-"), "fonts.conf")
+        self.addCleanup(shutil.rmtree, os.path.dirname(config), True)
         with open(config, "w") as out:
-            out.write(FONTS_CONF.format(folder=self.folder, cache=config_dir))
-        fonts = subprocess.run(["fc-list", "--format", "%{file}\t%{family}\n"],
-                               env=dict(os.environ, FONTCONFIG_FILE=config),
-                               capture_output=True, text=True, check=True).stdout
-        self.assertIn(self.family, fonts, f"{self.family} is not installed in {self.folder}")
-        self.assertTrue(all(f.startswith(self.folder + "/") for f in fonts.splitlines()), fonts)
+            out.write(FONTS_CONF.format(folder=self.folder, cache=os.path.dirname(config)))
         environment = mock.patch.dict(os.environ, FONTCONFIG_FILE=config)
         environment.start()
         self.addCleanup(environment.stop)
+        fonts = subprocess.run(["fc-list", "--format", "%{file}\t%{family}\n"],
+                               capture_output=True, text=True, check=True).stdout
+        self.assertIn(self.family, fonts, f"{self.family} is not installed in {self.folder}")
+        self.assertTrue(all(f.startswith(self.folder + "/") for f in fonts.splitlines()), fonts)
         super().setUp()
 
     def test_every_label_shows_its_lines_whole(self):
@@ -87,7 +81,7 @@ class OneFontFolder:
             for later_x, later_y, later_width, _ in boxes[number + 1:]:
                 if later_x < x + width and x < later_x + later_width and y < later_y:
                     height = min(height, later_y - y)
-            seen, edge = ink_lines(grey_pixels(screenshot, (x, y, width, height)))
+            seen, edge = ink_lines(grey_pixels(screenshot, x, y, width, height))
             with self.subTest(label=caption.splitlines()[0]):
                 self.assertEqual((len(seen), edge), (len(caption.splitlines()), False),
                                  f"lines of ink {seen} in a {width}x{height} label")

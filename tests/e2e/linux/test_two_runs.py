@@ -10,8 +10,6 @@ import os
 import test_sorelcheck
 from test_sorelcheck import ProgramTestCase
 
-FAILURE = ("エラーが発生しました", "音声テストファイルの作成に失敗しました。\nプログラムを終了します。")
-
 
 class FromOutsideTest(ProgramTestCase):
     def start_second_run(self, name):
@@ -34,7 +32,8 @@ class FromOutsideTest(ProgramTestCase):
         second, start = self.start_second_run("run-through")
         start.press_ok()
         failure = second.wait_for_message(after=start, timeout=20)
-        self.assertEqual((failure.title, failure.text), FAILURE)
+        self.assertEqual((failure.title, failure.text), (test_sorelcheck.TEXTS["failure_title"],
+                                                          test_sorelcheck.TEXTS["failure"]))
         failure.press_ok()
         self.assertGreater(second.wait_exit(5), 0, "exit status after the failure message")
 

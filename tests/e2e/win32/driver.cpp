@@ -1,6 +1,7 @@
 // Drives SorelCheck.exe as a user would and checks what the user sees, with the texts from the
 // program's own tables. run_e2e.py starts it under Wine and answers what only
-// the host sees: sound, screen, disk, the process and the DLLs it loaded.
+// the host sees: sound, screen, disk, the process and the DLLs it loaded. The two writing
+// scenarios run under slow_c_drive.sh, so the write lasts long enough to be asked during it.
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "app/labels.h"
 #include "disktest/messages.h"
@@ -32,6 +34,7 @@ bool Check(bool ok, const std::wstring& what) {
   failures += ok ? 0 : 1;
   return ok;
 }
+bool Check(bool ok, const std::string& what) { return Check(ok, Utf16FromUtf8(what)); }
 
 [[noreturn]] void Abort(const std::wstring& reason) {
   Check(false, reason);
@@ -229,8 +232,112 @@ void RunOverForeignFiles(const std::wstring& path) {
   DeleteFileW(Utf16FromUtf8(sorel::kTestFilePath).c_str());
 }
 
+// Live-region events of the program's windows, with the text their window showed then.
+struct Announcement {
+  HWND window;
+  LONG object, child;
+  std::wstring text;
+  bool visible;
+};
+std::vector<Announcement> announcements;
+
+void CALLBACK OnLiveRegion(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG child, DWORD,
+                           DWORD) {
+  announcements.push_back({window, object, child, TextOf(window), IsWindowVisible(window) != 0});
+}
+
+void DeliverEvents() {  // out-of-context events come as messages to this thread
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+}
+
+// Asks the window what Windows asks before it calls one hung (WM_NULL, abort if hung, 250 ms)
+// again and again until `done`; checks every answer came in time and returns how long it asked.
+template <typename Condition>
+ULONGLONG AskUntil(HWND window, Condition done) {
+  constexpr UINT kAnswerWithin = 250;  // ms
+  const ULONGLONG start = GetTickCount64();
+  ULONGLONG last_answer = start, longest_gap = 0;
+  int asked = 0, late = 0;
+  for (; !done(); Sleep(5)) {
+    DWORD_PTR result = 0;
+    const ULONGLONG asked_at = GetTickCount64();
+    const bool answered =
+        SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kAnswerWithin, &result);
+    const ULONGLONG now = GetTickCount64();
+    ++asked;
+    late += !answered || now - asked_at > kAnswerWithin;
+    longest_gap = std::max(longest_gap, now - last_answer);
+    if (answered) last_answer = now;
+    DeliverEvents();
+  }
+  const ULONGLONG end = GetTickCount64();
+  longest_gap = std::max(longest_gap, end - last_answer);  // a silence that lasts to the end
+  char line[128];
+  std::snprintf(line, sizeof line,
+                "asked %d times in %llu ms of writing, %d not answered within %u ms, longest gap "
+                "%llu ms",
+                asked, end - start, late, kAnswerWithin, longest_gap);
+  Check(asked > 0 && late == 0, line);
+  return end - start;
+}
+
+// The test file written to a slow disk: the window answers throughout. Live regions are spoken
+// from Windows 8 on: as Windows 10 the progress label announces itself once; as Windows 7
+// nothing is announced, and a close mid-write is prompt, with no box on the way out.
+void RunWriting(HWND window, bool windows10) {
+  constexpr DWORD kLiveRegionChanged = 0x8019;  // EVENT_OBJECT_LIVEREGIONCHANGED
+  const HWINEVENTHOOK hook =
+      SetWinEventHook(kLiveRegionChanged, kLiveRegionChanged, nullptr, OnLiveRegion,
+                      program.dwProcessId, 0, WINEVENT_OUTOFCONTEXT);
+  PressOk(WindowOf(kBox, 30000));
+  WaitFor([] { return TestFileSize() >= 0; }, 30000);
+  const ULONGLONG write_start = GetTickCount64();
+  if (windows10) {
+    HWND progress = Label(window, LabelId::kLabel4);
+    // Until the progress label goes, which it does as soon as the figure is taken. Shorter
+    // writes would say little about a pump that runs between 1 MiB pieces.
+    const ULONGLONG took = AskUntil(window, [&] { return !IsWindowVisible(progress); });
+    Check(took >= 3000, "the write lasted " + std::to_string(took) + " ms");
+    DeliverEvents();
+    const Announcement* got = announcements.size() == 1 ? &announcements.front() : nullptr;
+    Check(got && got->window == progress && got->object == OBJID_CLIENT &&
+              got->child == CHILDID_SELF && got->visible &&
+              got->text == Utf16FromUtf8(sorel::kProgressCaption),
+          "one live-region event, from the progress label showing its text (" +
+              std::to_string(announcements.size()) + " events)");
+    PostMessageW(window, WM_CLOSE, 0, 0);
+  } else {
+    AskUntil(window, [&] { return GetTickCount64() - write_start > 1000; });
+    const bool still_writing = TestFileSize() >= 0 && !WindowOf(kBox);
+    const ULONGLONG closed_at = GetTickCount64();
+    PostMessageW(window, WM_CLOSE, 0, 0);  // as the task bar would
+    bool box_seen = false;
+    WaitFor(
+        [&] {
+          box_seen = box_seen || WindowOf(kBox);
+          return WaitForSingleObject(program.hProcess, 0) == WAIT_OBJECT_0;
+        },
+        10000);
+    const ULONGLONG took = GetTickCount64() - closed_at;
+    Check(still_writing && took <= 1000,
+          "closed mid-write, the program ended after " + std::to_string(took) + " ms");
+    Check(!box_seen, "no message box on the way out");
+    Check(announcements.empty(), "as Windows 7, no live-region event");
+  }
+  UnhookWinEvent(hook);
+}
+
 void RunScenario(const std::wstring& scenario, const std::wstring& path) {
   if (scenario == L"foreign-file") return RunOverForeignFiles(path);
+  const bool writing = scenario == L"answers-writing" || scenario == L"close-writing";
+  // The Windows version Wine tells SorelCheck.exe: live regions are spoken from Windows 8 on.
+  constexpr wchar_t kAppDefaults[] = L"Software\\Wine\\AppDefaults\\SorelCheck.exe";
+  const std::wstring version = scenario == L"answers-writing" ? L"win10" : L"win7";
+  if (writing) {
+    RegSetKeyValueW(HKEY_CURRENT_USER, kAppDefaults, L"Version", REG_SZ, version.c_str(),
+                    static_cast<DWORD>((version.size() + 1) * sizeof(wchar_t)));
+  }
   // The driver sits beside the planted winmm.dll: the host sees it loaded here, as it would be
   // in SorelCheck if that searched its own folder.
   if (scenario == L"run") LoadLibraryW(L"winmm.dll");
@@ -238,7 +345,9 @@ void RunScenario(const std::wstring& scenario, const std::wstring& path) {
   if (scenario == L"kill-ready") PlantTestFile(kFullSize);
   Start(path);
   HWND window = WindowOf(Utf16FromUtf8(sorel::kWindowCaption).c_str(), 60000);
-  if (scenario == L"run") {
+  if (writing) {
+    RunWriting(window, scenario == L"answers-writing");
+  } else if (scenario == L"run") {
     RunDiskTest(window);
     // Told apart by how long they sound: the samples in the exe's folder, not a system sound.
     for (const auto& [key, sample] : {std::pair{VK_DOWN, "1"}, {VK_UP, "5"}}) {
@@ -264,6 +373,7 @@ void RunScenario(const std::wstring& scenario, const std::wstring& path) {
     Check(AskHost(scenario == L"kill-ready" ? "KILL" : "END-SESSION"), L"ended from outside");
   }
   const DWORD status = ExitStatus();
+  RegDeleteKeyW(HKEY_CURRENT_USER, kAppDefaults);
   if (!scenario.starts_with(L"kill")) Check(status == 0, L"exit status 0");
   Check(WaitFor([] { return TestFileSize() < 0; }, 10000), L"no test file left");
 }

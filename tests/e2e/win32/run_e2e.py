@@ -24,10 +24,9 @@ def wait(condition, timeout=8.0):
     return condition()
 
 
-def sound_streams():
-    listing = subprocess.run(["pactl", "list", "sink-inputs"], capture_output=True, text=True,
-                             check=False).stdout  # property names are never translated
-    return listing.count('application.name = "SorelCheck')
+def sound_streams():  # property names are never translated
+    return subprocess.run(["pactl", "list", "sink-inputs"], capture_output=True, text=True,
+                          check=False).stdout.count('application.name = "SorelCheck')
 
 
 def sounding_seconds(samples):
@@ -46,8 +45,7 @@ class Sink:
         self.path, self.recorder = os.path.join(work, "sink.raw"), None
 
     def samples(self):
-        with open(self.path, "rb") as recorded:
-            data = recorded.read()
+        data = open(self.path, "rb").read()
         return memoryview(data[: len(data) // 2 * 2]).cast("h")
 
     def listen(self):
@@ -66,11 +64,9 @@ class Sink:
         wait(over)
         self.stop()
         heard = sounding_seconds(self.samples())
-        lengths = {}
-        for n in range(1, 6):
-            with wave.open(os.path.join(samples_folder, f"a{n}.wav")) as sample:
-                lengths[n] = sounding_seconds(
-                    memoryview(sample.readframes(sample.getnframes())).cast("h"))
+        lengths = {n: sounding_seconds(memoryview(sample.readframes(sample.getnframes())).cast("h"))
+                   for n in range(1, 6)
+                   for sample in [wave.open(os.path.join(samples_folder, f"a{n}.wav"))]}
         print(f"  host: heard {heard} s; the samples sound {lengths}", flush=True)
         # Nearest, not exact: a Wine stream starved of the CPU for a moment comes out a few ms
         # longer or shorter.
