@@ -1,10 +1,5 @@
 #!/usr/bin/python3
-"""End-to-end check that the labels show their lines whole with whichever Japanese face the
-desktop has: the program sees one font folder only (a fontconfig file that lists just it), and
-what the labels show is read from a screenshot.
-
-Takes the arguments of test_sorelcheck.py.
-"""
+"""The labels show their lines whole with one Japanese font folder only, read from a screenshot."""
 
 import os
 import shutil
@@ -24,7 +19,6 @@ INK = 16
 
 
 def grey_pixels(png, x, y, width, height):
-    """The screenshot's pixels inside the box as rows of grey values."""
     raw = subprocess.run(["convert", png, "-crop", f"{width}x{height}+{x}+{y}", "+repage",
                           "-colorspace", "Gray", "-depth", "8", "gray:-"],
                          capture_output=True, check=True, timeout=10).stdout
@@ -49,8 +43,6 @@ def ink_lines(rows):
 
 
 class OneFontFolder:
-    """The whole window after the disk test, every label in turn, with one font folder."""
-
     def setUp(self):
         config = os.path.join(tempfile.mkdtemp(prefix="sorelcheck-fonts-"), "fonts.conf")
         self.addCleanup(shutil.rmtree, os.path.dirname(config), True)

@@ -1,9 +1,5 @@
 #!/usr/bin/python3
-"""End-to-end tests of what other programs do to a run: a second run of the program beside it,
-and an X client that destroys its window.
-
-Takes the arguments of test_sorelcheck.py, whose runner and steps it shares.
-"""
+"""What other programs do to a run: a second run beside it, a client destroying its window."""
 
 import os
 

@@ -1,6 +1,5 @@
-"""run_e2e.py SCENARIO SorelCheck.exe driver.exe winmm.dll SAMPLES: one scenario under Wine, in
-the prefix, desktop and sound server of scripts/test_windows.sh. Installs the program, samples,
-driver and a planted winmm.dll in one folder and answers the driver's questions."""
+"""run_e2e.py SCENARIO SorelCheck.exe driver.exe winmm.dll SAMPLES: installs them in one folder
+of scripts/test_windows.sh's Wine prefix, runs the driver and answers its questions."""
 import os
 import shutil
 import signal
@@ -30,8 +29,7 @@ def sound_streams():  # property names are never translated
 
 
 def sounding_seconds(samples):
-    """How long 16-bit mono at 22050 Hz sounds, from the first to the last sample of sound but
-    for silences over 20 ms: a stream that runs dry for a moment does not lengthen a sample."""
+    """Seconds of sound but for silences over 20 ms (a stream run dry for a moment)."""
     loud = [i for i, s in enumerate(samples) if abs(s) >= SOUND]
     if not loud:
         return None
@@ -39,7 +37,6 @@ def sounding_seconds(samples):
 
 
 class Sink:
-    """What reaches the null sink, recorded from the key on: which sample really played."""
 
     def __init__(self, work):
         self.path, self.recorder = os.path.join(work, "sink.raw"), None
@@ -91,7 +88,6 @@ def colours_shown(x, y, width, height, text, window):
 
 
 def kill_program():
-    """kill -9 of the Unix process that runs SorelCheck.exe in this prefix."""
     prefix = ("WINEPREFIX=" + os.environ["WINEPREFIX"]).encode()
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
