@@ -229,17 +229,11 @@ SILENCE = 100
 SOUND = 1000
 
 
-class SilentStream:
+def silent_stream():
     """Keeps the null sink running with a short latency; idle, it delivers in late bursts."""
-
-    def __init__(self):
-        self.process = subprocess.Popen(
-            DIE_WITH_TEST + ["pacat", "--playback", "--raw", "--latency-msec=10",
-                             f"--device={NULL_SINK}", "/dev/zero"],
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-    def stop(self):
-        end(self.process)
+    return subprocess.Popen(DIE_WITH_TEST + ["pacat", "--playback", "--raw", "--latency-msec=10",
+                                             f"--device={NULL_SINK}", "/dev/zero"],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def sound_seconds(path):
@@ -248,11 +242,6 @@ def sound_seconds(path):
         rate, data = sample.getframerate(), sample.readframes(sample.getnframes())
     loud = [i for i, s in enumerate(memoryview(data).cast("h")) if abs(s) >= SOUND]
     return (loud[-1] - loud[0]) / rate
-
-
-def null_sink_present():
-    sinks = run(["pactl", "list", "short", "sinks"], check=False).stdout
-    return any(line.split("\t")[1:2] == [NULL_SINK] for line in sinks.splitlines())
 
 
 def sink_inputs_of(pid):

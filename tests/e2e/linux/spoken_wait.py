@@ -95,7 +95,7 @@ def one_run(binary, texts, orca, log):
     desktop.remove_test_file()
     program = desktop.Program(binary, log, always_on=False)  # as on a desktop with a reader
     recorder = desktop.SinkRecorder(f"{os.path.dirname(log)}/speech.raw")
-    silent = desktop.SilentStream()
+    silent = desktop.silent_stream()
     try:
         boxes = lambda: set(visible_windows(program.pid, texts["test_title"]))  # noqa: E731
         (start,) = program.wait("the start box", boxes, 30)
@@ -132,7 +132,7 @@ def one_run(binary, texts, orca, log):
                 "cut": bool(progress) and any(progress[0] < at < sent
                                               for at in orca.interruptions(progress[0]))}
     finally:
-        silent.stop()
+        desktop.end(silent)
         recorder.stop()
         program.stop()
         if os.path.exists(TEST_FILE):

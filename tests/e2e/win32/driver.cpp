@@ -1,7 +1,5 @@
-// Drives SorelCheck.exe as a user would and checks what the user sees, with the texts from the
-// program's own tables. run_e2e.py starts it under Wine and answers what only
-// the host sees: sound, screen, disk, the process and the DLLs it loaded. The two writing
-// scenarios run under slow_c_drive.sh, so the write lasts long enough to be asked during it.
+// Drives SorelCheck.exe as a user would, checking what the user sees against the program's own
+// texts. run_e2e.py answers what only the host sees: sound, screen, the process, loaded DLLs.
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -10,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -42,7 +41,6 @@ bool Check(bool ok, const std::string& what) { return Check(ok, Utf16FromUtf8(wh
   std::exit(1);
 }
 
-// Asks run_e2e.py about what only the host sees; true when it answers "ok".
 bool AskHost(const std::string& question) {
   std::printf("? %s\n", question.c_str());
   std::fflush(stdout);
@@ -64,7 +62,7 @@ std::wstring TextOf(HWND window) {  // from the window system: the program may b
   return text;
 }
 
-// The program's visible top-level window of this class (a message box: "#32770"), waited for.
+// The program's visible top-level window of this class; Abort() if a timeout passes without one.
 HWND WindowOf(const wchar_t* class_name, DWORD timeout_ms = 0) {
   HWND found = nullptr;
   WaitFor(
@@ -198,13 +196,14 @@ void RunDiskTest(HWND window) {
   CheckColours(window, COLOR_WINDOWTEXT, L"the welcome text in the window-text colour");
 }
 
-void Start(std::wstring path) {
+HWND Start(std::wstring path) {  // returns the main window
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   if (!CreateProcessW(nullptr, path.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                       &program)) {
     Abort(L"cannot start " + path);
   }
+  return WindowOf(Utf16FromUtf8(sorel::kWindowCaption).c_str(), 60000);
 }
 
 DWORD ExitStatus() {
@@ -219,8 +218,7 @@ DWORD ExitStatus() {
 void RunOverForeignFiles(const std::wstring& path) {
   for (const long long size : {10LL, kFullSize + 1}) {
     PlantTestFile(size);
-    Start(path);
-    HWND window = WindowOf(Utf16FromUtf8(sorel::kWindowCaption).c_str(), 60000);
+    HWND window = Start(path);
     PressOk(WindowOf(kBox, 30000));
     HWND box = WindowOf(kBox, 60000);
     CheckBox(box, window, sorel::kFailureTitle, sorel::FailureMessage());
@@ -233,12 +231,7 @@ void RunOverForeignFiles(const std::wstring& path) {
 }
 
 // Live-region events of the program's windows, with the text their window showed then.
-struct Announcement {
-  HWND window;
-  LONG object, child;
-  std::wstring text;
-  bool visible;
-};
+using Announcement = std::tuple<HWND, LONG, LONG, std::wstring, bool>;
 std::vector<Announcement> announcements;
 
 void CALLBACK OnLiveRegion(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG child, DWORD,
@@ -273,12 +266,9 @@ ULONGLONG AskUntil(HWND window, Condition done) {
   }
   const ULONGLONG end = GetTickCount64();
   longest_gap = std::max(longest_gap, end - last_answer);  // a silence that lasts to the end
-  char line[128];
-  std::snprintf(line, sizeof line,
-                "asked %d times in %llu ms of writing, %d not answered within %u ms, longest gap "
-                "%llu ms",
-                asked, end - start, late, kAnswerWithin, longest_gap);
-  Check(asked > 0 && late == 0, line);
+  Check(asked > 0 && late == 0, "asked " + std::to_string(asked) + " times in " +
+                                    std::to_string(end - start) + " ms, " + std::to_string(late) +
+                                    " late; longest gap " + std::to_string(longest_gap) + " ms");
   return end - start;
 }
 
@@ -300,10 +290,9 @@ void RunWriting(HWND window, bool windows10) {
     const ULONGLONG took = AskUntil(window, [&] { return !IsWindowVisible(progress); });
     Check(took >= 3000, "the write lasted " + std::to_string(took) + " ms");
     DeliverEvents();
-    const Announcement* got = announcements.size() == 1 ? &announcements.front() : nullptr;
-    Check(got && got->window == progress && got->object == OBJID_CLIENT &&
-              got->child == CHILDID_SELF && got->visible &&
-              got->text == Utf16FromUtf8(sorel::kProgressCaption),
+    const Announcement shown{progress, OBJID_CLIENT, CHILDID_SELF,
+                             Utf16FromUtf8(sorel::kProgressCaption), true};
+    Check(announcements == std::vector{shown},
           "one live-region event, from the progress label showing its text (" +
               std::to_string(announcements.size()) + " events)");
     PostMessageW(window, WM_CLOSE, 0, 0);
@@ -343,8 +332,7 @@ void RunScenario(const std::wstring& scenario, const std::wstring& path) {
   if (scenario == L"run") LoadLibraryW(L"winmm.dll");
   // What an earlier run left, made over by this one.
   if (scenario == L"kill-ready") PlantTestFile(kFullSize);
-  Start(path);
-  HWND window = WindowOf(Utf16FromUtf8(sorel::kWindowCaption).c_str(), 60000);
+  HWND window = Start(path);
   if (writing) {
     RunWriting(window, scenario == L"answers-writing");
   } else if (scenario == L"run") {
