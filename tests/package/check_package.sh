@@ -1,9 +1,6 @@
 #!/bin/bash
-# Builds the Debian package with scripts/build_deb.sh and checks it as Debian and a user would
-# see it: lintian without errors or warnings, a valid desktop entry and AppStream metadata, every
-# file in its place (the same layout as `cmake --install` to another prefix), the command
-# leading to the program beside its samples, a hardened and stripped program whose libraries
-# resolve, and the dependencies the program needs at run time.
+# Builds the Debian package with scripts/build_deb.sh and checks it as Debian and a user would:
+# lintian, validators, layout (and cmake --install's), the program and its dependencies.
 set -uo pipefail
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d)
@@ -59,11 +56,9 @@ done
 echo "== program"
 program="$root/usr/libexec/sorelcheck/SorelCheck"
 grep 'not found' <<<"$(ldd "$program")" && fail "unresolved libraries"
-elf=$(readelf -W --file-header --program-headers --sections --dynamic --dyn-syms "$program")
-grep -qE '\] \.(symtab|debug_|comment)' <<<"$elf" && fail "program not stripped"
+elf=$(readelf -W --dynamic --dyn-syms "$program")
+# Stripping, RELRO and PIE are lintian's errors and warnings; these two are not.
 grep -q 'FLAGS.*BIND_NOW' <<<"$elf" || fail "program not linked with -z now"
-grep -q GNU_RELRO <<<"$elf" || fail "program has no read-only relocations"
-grep -q 'DYN (Position-Independent' <<<"$elf" || fail "program is not PIE"
 grep -q __stack_chk_fail <<<"$elf" || fail "program has no stack protector"
 
 echo "== relations"
