@@ -213,8 +213,7 @@ DWORD ExitStatus() {
   return status;
 }
 
-// A file of somebody else's at c:\temp.txt, small or a byte over the test file's size, stays as
-// it is; the disk test fails with its message.
+// Somebody's c:\temp.txt, small or a byte over the test file's size, stays; the test fails.
 void RunOverForeignFiles(const std::wstring& path) {
   for (const long long size : {10LL, kFullSize + 1}) {
     PlantTestFile(size);
@@ -244,8 +243,7 @@ void DeliverEvents() {  // out-of-context events come as messages to this thread
   while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
 }
 
-// Asks the window what Windows asks before it calls one hung (WM_NULL, abort if hung, 250 ms)
-// again and again until `done`; checks every answer came in time and returns how long it asked.
+// Asks what Windows asks before it calls a window hung, until `done`; returns how long it asked.
 template <typename Condition>
 ULONGLONG AskUntil(HWND window, Condition done) {
   constexpr UINT kAnswerWithin = 250;  // ms
@@ -272,9 +270,8 @@ ULONGLONG AskUntil(HWND window, Condition done) {
   return end - start;
 }
 
-// The test file written to a slow disk: the window answers throughout. Live regions are spoken
-// from Windows 8 on: as Windows 10 the progress label announces itself once; as Windows 7
-// nothing is announced, and a close mid-write is prompt, with no box on the way out.
+// A write to a slow disk: the window answers throughout. As Windows 10 the progress label
+// announces itself once; as Windows 7 nothing is, and a close mid-write is prompt and quiet.
 void RunWriting(HWND window, bool windows10) {
   constexpr DWORD kLiveRegionChanged = 0x8019;  // EVENT_OBJECT_LIVEREGIONCHANGED
   const HWINEVENTHOOK hook =
@@ -285,8 +282,7 @@ void RunWriting(HWND window, bool windows10) {
   const ULONGLONG write_start = GetTickCount64();
   if (windows10) {
     HWND progress = Label(window, LabelId::kLabel4);
-    // Until the progress label goes, which it does as soon as the figure is taken. Shorter
-    // writes would say little about a pump that runs between 1 MiB pieces.
+    // Until the figure is taken; a shorter write says little about a pump between 1 MiB pieces.
     const ULONGLONG took = AskUntil(window, [&] { return !IsWindowVisible(progress); });
     Check(took >= 3000, "the write lasted " + std::to_string(took) + " ms");
     DeliverEvents();
@@ -327,8 +323,7 @@ void RunScenario(const std::wstring& scenario, const std::wstring& path) {
     RegSetKeyValueW(HKEY_CURRENT_USER, kAppDefaults, L"Version", REG_SZ, version.c_str(),
                     static_cast<DWORD>((version.size() + 1) * sizeof(wchar_t)));
   }
-  // The driver sits beside the planted winmm.dll: the host sees it loaded here, as it would be
-  // in SorelCheck if that searched its own folder.
+  // Shows the host that the planted winmm.dll beside us would be loaded from the exe's folder.
   if (scenario == L"run") LoadLibraryW(L"winmm.dll");
   // What an earlier run left, made over by this one.
   if (scenario == L"kill-ready") PlantTestFile(kFullSize);

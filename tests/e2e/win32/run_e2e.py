@@ -37,7 +37,6 @@ def sounding_seconds(samples):
 
 
 class Sink:
-
     def __init__(self, work):
         self.path, self.recorder = os.path.join(work, "sink.raw"), None
 
@@ -118,13 +117,10 @@ def main():
         return loaders == [os.path.basename(driver)]
 
     sink = Sink(os.path.dirname(os.environ["WINEPREFIX"]))
-    answers = {
-        "LISTEN": sink.listen,
-        "PLANTED": planted_loaded_by,
-        "KILL": kill_program,
-        "END-SESSION": lambda: subprocess.run(["wine", "wineboot", "--end-session"],
-                                              check=False).returncode == 0,
-    }
+    answers = {"LISTEN": sink.listen, "PLANTED": planted_loaded_by, "KILL": kill_program,
+               "SHOT": colours_shown, "HEARD": lambda n: sink.heard(int(n), samples),
+               "END-SESSION": lambda: subprocess.run(["wine", "wineboot", "--end-session"],
+                                                     check=False).returncode == 0}
     # Wine prefers its own DLLs; this makes it search the exe's folder first, as Windows does.
     env = dict(os.environ, WINEDLLOVERRIDES=os.environ.get("WINEDLLOVERRIDES", "") + ";winmm=n,b")
     run = subprocess.Popen(["wine", f"{WINDOWS_FOLDER}\\{os.path.basename(driver)}", scenario,
@@ -133,10 +129,8 @@ def main():
     for line in (raw.decode("utf-8", "replace").rstrip() for raw in run.stdout):
         print(line, flush=True)
         if line.startswith("? "):
-            question = line.split()[1:]
-            ok = (colours_shown(*question[1:]) if question[0] == "SHOT"
-                  else sink.heard(int(question[1]), samples) if question[0] == "HEARD"
-                  else answers.get(question[0], lambda: False)())
+            question, *details = line.split()[1:]
+            ok = answers.get(question, lambda *_: False)(*details)
             run.stdin.write(b"ok\n" if ok else b"no\n")
             run.stdin.flush()
     sink.stop()
