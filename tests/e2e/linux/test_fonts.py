@@ -48,9 +48,7 @@ class OneFontFolder:
         self.addCleanup(shutil.rmtree, os.path.dirname(config), True)
         with open(config, "w") as out:
             out.write(FONTS_CONF.format(folder=self.folder, cache=os.path.dirname(config)))
-        environment = mock.patch.dict(os.environ, FONTCONFIG_FILE=config)
-        environment.start()
-        self.addCleanup(environment.stop)
+        self.enterContext(mock.patch.dict(os.environ, FONTCONFIG_FILE=config))
         fonts = subprocess.run(["fc-list", "--format", "%{file}\t%{family}\n"],
                                capture_output=True, text=True, check=True).stdout
         self.assertIn(self.family, fonts, f"{self.family} is not installed in {self.folder}")
