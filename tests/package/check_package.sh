@@ -19,19 +19,16 @@ deb="$source_dir/dist/sorelcheck_${version}_amd64.deb"
 echo "package: $deb, $(stat -c %s "$deb") bytes"
 [[ $(dpkg-deb -f "$deb" Version) == "$version" ]] || fail "package version is not $version"
 
-echo "== lintian"
 lintian --fail-on error,warning --display-info "$deb" >"$work/lintian.log" 2>&1 ||
   fail "lintian reports errors or warnings"
 grep -v 'root privileges' "$work/lintian.log"
 
 root="$work/root"
 dpkg-deb -x "$deb" "$root"
-echo "== validators"
 desktop-file-validate "$root/usr/share/applications/sorelcheck.desktop" ||
   fail "desktop-file-validate"
 appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml || fail "appstreamcli"
 
-echo "== layout"
 expected=$(printf '%s\n' bin/SorelCheck libexec/sorelcheck/{SorelCheck,a{1..5}.wav} \
   share/applications/sorelcheck.desktop share/doc/sorelcheck/{changelog.gz,copyright} \
   share/icons/hicolor/{16x16,24x24,32x32,48x48}/apps/sorelcheck.png share/man/man1/SorelCheck.1.gz \
@@ -53,7 +50,6 @@ for top in "$root/usr" "$prefix"; do
   done
 done
 
-echo "== program"
 program="$root/usr/libexec/sorelcheck/SorelCheck"
 grep 'not found' <<<"$(ldd "$program")" && fail "unresolved libraries"
 elf=$(readelf -W --dynamic --dyn-syms "$program")
@@ -61,7 +57,6 @@ elf=$(readelf -W --dynamic --dyn-syms "$program")
 grep -q 'FLAGS.*BIND_NOW' <<<"$elf" || fail "program not linked with -z now"
 grep -q __stack_chk_fail <<<"$elf" || fail "program has no stack protector"
 
-echo "== relations"
 dpkg-deb -f "$deb" Depends Recommends
 depends=$(dpkg-deb -f "$deb" Depends) recommends=$(dpkg-deb -f "$deb" Recommends)
 # libqt6gui6 holds the X11 platform plugin; the fonts are the Gothic faces that fit at 12 points.

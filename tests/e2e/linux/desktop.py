@@ -8,8 +8,7 @@ import time
 import warnings
 import wave
 
-# pyatspi goes through deprecated Atspi calls and old import hooks; the warnings would drown
-# the report.
+# pyatspi's deprecation and import-hook warnings would drown the report.
 warnings.filterwarnings("ignore", category=DeprecationWarning, module=r"pyatspi(\..*)?$")
 warnings.filterwarnings("ignore", category=ImportWarning)
 
@@ -91,16 +90,13 @@ class MessageBox:
         action.doAction([action.getName(i) for i in range(action.nActions)].index("Press"))
 
 
-# A test killed by its time limit must not leave the program (and its 700 MiB file) behind:
-# SIGTERM on the test's death takes the program's own removal path.
+# A test killed by its time limit sends the program SIGTERM: it then removes its test file.
 DIE_WITH_TEST = ["setpriv", "--pdeathsig", "TERM", "--"]
 
 
 class Program:
-    """One run of the real binary, found on the accessibility desktop by its process id."""
-
     def __init__(self, binary, log_path, always_on=True):
-        """Without always_on the program asks the accessibility bus whether a reader runs."""
+        """One run of the binary; without always_on it asks the bus whether a reader runs."""
         self.log_path = log_path
         self.log = open(log_path, "wb")
         env = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
@@ -196,7 +192,6 @@ class SinkRecorder:
             stdout=self.output, stderr=subprocess.DEVNULL)
 
     def _samples(self):
-        self.output.flush()
         with open(self.path, "rb") as recorded:
             data = recorded.read()
         return memoryview(data[: len(data) // 2 * 2]).cast("h")
@@ -247,11 +242,6 @@ def sound_seconds(path):
 def sink_inputs_of(pid):
     listing = run(["pactl", "list", "sink-inputs"]).stdout
     return re.findall(rf'^\s*application\.process\.id = "{pid}"$', listing, re.M)
-
-
-def release_keys():
-    # A test that failed while a key was held must not leave it down for the next one.
-    run(["xdotool", "keyup", "Down", "keyup", "Up", "keyup", "Escape"], check=False)
 
 
 def remove_test_file():  # folders are left to whoever made them

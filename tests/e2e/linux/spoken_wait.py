@@ -55,11 +55,10 @@ class Orca:
     def entries(self, since):  # (time, text) of the log entries from `since` on
         if self.process.poll() is not None:
             raise DriverError(f"Orca ended with status {self.process.returncode}")
-        try:
-            with open(self.log_path, errors="replace") as log:
-                text = log.read()
-        except FileNotFoundError:
+        if not os.path.exists(self.log_path):
             return []
+        with open(self.log_path, errors="replace") as log:
+            text = log.read()
         found = [(int(h) * 3600 + int(m) * 60 + float(s), entry)
                  for h, m, s, entry in ENTRY.findall(text)]
         return [(at, entry) for at, entry in found if at >= since]

@@ -8,7 +8,6 @@ import tempfile
 from unittest import mock
 
 import test_sorelcheck
-from test_sorelcheck import ProgramTestCase
 
 FONTS_CONF = """<?xml version="1.0"?>
 <!DOCTYPE fontconfig SYSTEM "urn:fontconfig:fonts.dtd">
@@ -78,12 +77,12 @@ class OneFontFolder:
         self.escape_and_check_exit()
 
 
-class NotoSansCjkOnlyTest(OneFontFolder, ProgramTestCase):
+class NotoSansCjkOnlyTest(OneFontFolder, test_sorelcheck.ProgramTestCase):
     folder = "/usr/share/fonts/opentype/noto"
     family = "Noto Sans CJK JP"
 
 
-class IpaGothicOnlyTest(OneFontFolder, ProgramTestCase):
+class IpaGothicOnlyTest(OneFontFolder, test_sorelcheck.ProgramTestCase):
     folder = "/usr/share/fonts/opentype/ipafont-gothic"
     family = "IPAPGothic"
 

@@ -10,7 +10,6 @@ import sys
 import time
 
 import test_sorelcheck
-from test_sorelcheck import ProgramTestCase
 
 LONGEST_PING_WAIT = 0.25  # s a desktop may wait before it is entitled to think the window hung
 LEAVING_TIME = 1.0  # s from a request to leave to the end of the program
@@ -38,7 +37,7 @@ def close_from_window_manager(window):
     connection.close()
 
 
-class SlowWriteTest(ProgramTestCase):
+class SlowWriteTest(test_sorelcheck.ProgramTestCase):
     def prepare_test_file_path(self):
         super().prepare_test_file_path()
         with open(f"/sys/block/{SLOW_DEVICE}/dev") as numbers:

@@ -4,10 +4,9 @@
 import os
 
 import test_sorelcheck
-from test_sorelcheck import ProgramTestCase
 
 
-class FromOutsideTest(ProgramTestCase):
+class FromOutsideTest(test_sorelcheck.ProgramTestCase):
     def start_second_run(self, name):
         second = self.desktop.Program(self.program_binary(), f"{self.work_dir}/{name}.log")
         self.addCleanup(second.stop)

@@ -8,8 +8,7 @@ import sys
 import time
 import wave
 
-# Unpacked where the user keeps things: a name with a character that code page 932, the
-# narrow text of a Japanese system, does not have.
+# Unpacked in a folder whose name has a character outside code page 932 (Japanese ANSI).
 FOLDER = ("users", "José", "ソレル確認")
 WINDOWS_FOLDER = "C:\\" + "\\".join(FOLDER)
 # 16-bit sample magnitudes below which the sink counts as silent, and above which as sound.
@@ -21,11 +20,6 @@ def wait(condition, timeout=8.0):
     while not condition() and time.monotonic() < end:
         time.sleep(0.05)
     return condition()
-
-
-def sound_streams():  # property names are never translated
-    return subprocess.run(["pactl", "list", "sink-inputs"], capture_output=True, text=True,
-                          check=False).stdout.count('application.name = "SorelCheck')
 
 
 def sounding_seconds(samples):
@@ -50,7 +44,10 @@ class Sink:
             self.recorder = subprocess.Popen(
                 ["parec", "-d", "testnull.monitor", "--raw", "--format=s16le", "--rate=22050",
                  "--channels=1", "--latency-msec=20"], stdout=output, stderr=subprocess.DEVNULL)
-        return wait(lambda: not sound_streams()) and wait(lambda: len(self.samples()) > 2205)
+        streams = ["pactl", "list", "sink-inputs"]  # property names are never translated
+        return wait(lambda: 'application.name = "SorelCheck' not in subprocess.run(
+            streams, capture_output=True, text=True).stdout) and wait(
+                lambda: len(self.samples()) > 2205)
 
     def heard(self, number, samples_folder):
         """Sound came, and then 0.3 s of silence; its length is that of sample `number`."""
