@@ -24,6 +24,7 @@ using sorel::Utf16FromUtf8;
 
 constexpr wchar_t kBox[] = L"#32770";
 constexpr long long kFullSize = sorel::kRecordLength * sorel::kRecordWritten;
+const std::wstring kTestFile = Utf16FromUtf8(sorel::kTestFilePath);
 PROCESS_INFORMATION program{};
 int failures = 0;
 
@@ -104,14 +105,10 @@ void PressOk(HWND box) {
 
 // A key as a user's comes: into the input queue, for whatever has the focus when it is taken.
 void PressKey(HWND in_front, WORD key) {
-  const bool front = WaitFor(
-      [&] {
-        if (GetForegroundWindow() == in_front) return true;
-        SetForegroundWindow(in_front);  // takes effect later
-        return false;
-      },
-      5000);
-  if (!front) Abort(L"the window never came to the front");
+  const auto front = [&] {  // SetForegroundWindow takes effect later
+    return GetForegroundWindow() == in_front || (SetForegroundWindow(in_front), false);
+  };
+  if (!WaitFor(front, 5000)) Abort(L"the window never came to the front");
   const DWORD extended = key == VK_DOWN || key == VK_UP ? KEYEVENTF_EXTENDEDKEY : 0;
   keybd_event(static_cast<BYTE>(key), 0, extended, 0);
   keybd_event(static_cast<BYTE>(key), 0, extended | KEYEVENTF_KEYUP, 0);
@@ -121,8 +118,8 @@ void PressKey(HWND in_front, WORD key) {
 constexpr char kMark[] = "theirs";
 
 void PlantTestFile(long long size) {
-  const HANDLE file = CreateFileW(Utf16FromUtf8(sorel::kTestFilePath).c_str(), GENERIC_WRITE, 0,
-                                  nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file = CreateFileW(kTestFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
   DWORD written = 0;
   LARGE_INTEGER end{};
   end.QuadPart = size;
@@ -134,7 +131,7 @@ void PlantTestFile(long long size) {
 }
 
 bool TestFileMarked() {
-  const HANDLE file = CreateFileW(Utf16FromUtf8(sorel::kTestFilePath).c_str(), GENERIC_READ,
+  const HANDLE file = CreateFileW(kTestFile.c_str(), GENERIC_READ,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   char start[sizeof kMark - 1] = {};
@@ -146,8 +143,7 @@ bool TestFileMarked() {
 
 long long TestFileSize() {
   WIN32_FILE_ATTRIBUTE_DATA file{};
-  const std::wstring path = Utf16FromUtf8(sorel::kTestFilePath);
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &file)) return -1;
+  if (!GetFileAttributesExW(kTestFile.c_str(), GetFileExInfoStandard, &file)) return -1;
   return static_cast<long long>(file.nFileSizeHigh) << 32 | file.nFileSizeLow;
 }
 
@@ -226,7 +222,7 @@ void RunOverForeignFiles(const std::wstring& path) {
     Check(TestFileSize() == size && TestFileMarked(),
           L"the file of " + std::to_wstring(size) + L" bytes is as it was");
   }
-  DeleteFileW(Utf16FromUtf8(sorel::kTestFilePath).c_str());
+  DeleteFileW(kTestFile.c_str());
 }
 
 // Live-region events of the program's windows, with the text their window showed then.
