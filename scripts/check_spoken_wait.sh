@@ -3,7 +3,7 @@
 # tests/e2e/linux/spoken_wait.py). Too slow for scripts/test.sh: Orca takes seconds to start
 # and each run waits for its speech. Needs root (a process namespace, so that this Orca neither
 # sees nor is taken for another user session's Orca) and a build in build-test/.
-# Usage: scripts/check_spoken_wait.sh [--runs N] [--no-orca] [BINARY...]
+# Usage: scripts/check_spoken_wait.sh [--runs N] [BINARY...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install_packages.sh orca
@@ -12,7 +12,6 @@ binaries=()
 while [[ $# -gt 0 ]]; do
   case "$1" in
     --runs) args+=("$1" "$2"); shift 2 ;;
-    --no-orca) args+=("$1"); shift ;;
     *) binaries+=("$(realpath "$1")"); shift ;;
   esac
 done

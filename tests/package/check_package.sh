@@ -1,9 +1,6 @@
 #!/bin/bash
-# Builds the Debian package with scripts/build_deb.sh and checks it as Debian and a user would
-# see it: lintian without errors or warnings, a valid desktop entry and AppStream metadata, every
-# file in its place (the same layout as `cmake --install` to another prefix), the command
-# leading to the program beside its samples, a hardened and stripped program whose libraries
-# resolve, and the dependencies the program needs at run time.
+# Builds the Debian package with scripts/build_deb.sh and checks it as Debian and a user would:
+# lintian, validators, layout (and cmake --install's), the program and its dependencies.
 set -uo pipefail
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d)
@@ -22,19 +19,16 @@ deb="$source_dir/dist/sorelcheck_${version}_amd64.deb"
 echo "package: $deb, $(stat -c %s "$deb") bytes"
 [[ $(dpkg-deb -f "$deb" Version) == "$version" ]] || fail "package version is not $version"
 
-echo "== lintian"
 lintian --fail-on error,warning --display-info "$deb" >"$work/lintian.log" 2>&1 ||
   fail "lintian reports errors or warnings"
 grep -v 'root privileges' "$work/lintian.log"
 
 root="$work/root"
 dpkg-deb -x "$deb" "$root"
-echo "== validators"
 desktop-file-validate "$root/usr/share/applications/sorelcheck.desktop" ||
   fail "desktop-file-validate"
 appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml || fail "appstreamcli"
 
-echo "== layout"
 expected=$(printf '%s\n' bin/SorelCheck libexec/sorelcheck/{SorelCheck,a{1..5}.wav} \
   share/applications/sorelcheck.desktop share/doc/sorelcheck/{changelog.gz,copyright} \
   share/icons/hicolor/{16x16,24x24,32x32,48x48}/apps/sorelcheck.png share/man/man1/SorelCheck.1.gz \
@@ -56,17 +50,13 @@ for top in "$root/usr" "$prefix"; do
   done
 done
 
-echo "== program"
 program="$root/usr/libexec/sorelcheck/SorelCheck"
 grep 'not found' <<<"$(ldd "$program")" && fail "unresolved libraries"
-elf=$(readelf -W --file-header --program-headers --sections --dynamic --dyn-syms "$program")
-grep -qE '\] \.(symtab|debug_|comment)' <<<"$elf" && fail "program not stripped"
+elf=$(readelf -W --dynamic --dyn-syms "$program")
+# Stripping, RELRO and PIE are lintian's errors and warnings; these two are not.
 grep -q 'FLAGS.*BIND_NOW' <<<"$elf" || fail "program not linked with -z now"
-grep -q GNU_RELRO <<<"$elf" || fail "program has no read-only relocations"
-grep -q 'DYN (Position-Independent' <<<"$elf" || fail "program is not PIE"
 grep -q __stack_chk_fail <<<"$elf" || fail "program has no stack protector"
 
-echo "== relations"
 dpkg-deb -f "$deb" Depends Recommends
 depends=$(dpkg-deb -f "$deb" Depends) recommends=$(dpkg-deb -f "$deb" Recommends)
 # libqt6gui6 holds the X11 platform plugin; the fonts are the Gothic faces that fit at 12 points.

@@ -1,6 +1,5 @@
-"""Drives SorelCheck on an X display as a keyboard and screen reader user does: AT-SPI gives
-what a screen reader reads and presses buttons, xdotool types keys, PulseAudio tools tell
-whether a sound was really played."""
+"""Drives SorelCheck on an X display as a screen reader user does: AT-SPI reads and presses,
+xdotool types, PulseAudio tools tell whether a sound was really played."""
 
 import os
 import re
@@ -9,8 +8,7 @@ import time
 import warnings
 import wave
 
-# pyatspi goes through deprecated Atspi calls and old import hooks; the warnings would drown
-# the report.
+# pyatspi's deprecation and import-hook warnings would drown the report.
 warnings.filterwarnings("ignore", category=DeprecationWarning, module=r"pyatspi(\..*)?$")
 warnings.filterwarnings("ignore", category=ImportWarning)
 
@@ -31,8 +29,7 @@ class ProgramEnded(DriverError):
 
 
 def wait_until(description, probe, timeout, interval=0.05):
-    """Polls probe() until it returns something truthy; AT-SPI errors while the program is busy
-    (it blocks its event loop while writing the test file) count as "not yet"."""
+    """Polls probe() until it is truthy; errors (AT-SPI while the program is busy) are "not yet"."""
     deadline, last_error = time.monotonic() + timeout, None
     while time.monotonic() < deadline:
         try:
@@ -50,6 +47,22 @@ def run(args, timeout=10, check=True):
     return subprocess.run(args, capture_output=True, text=True, timeout=timeout, check=check)
 
 
+def end(process, timeout=5):
+    """Ends a helper process as a logout would, killing it if that does not do."""
+    if process.poll() is None:
+        process.terminate()
+        try:
+            process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+
+
+def visible_windows(pid, title):
+    return run(["xdotool", "search", "--all", "--onlyvisible", "--pid", str(pid), "--name",
+                f"^{re.escape(title)}$"], check=False).stdout.split()
+
+
 def extents(accessible):
     box = accessible.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
     return [box.x, box.y, box.width, box.height]
@@ -64,8 +77,7 @@ def children(accessible, role=None, deep=False):
 
 
 class MessageBox:
-    """A message box as a screen reader presents it: an alert named by its title, its text in
-    labels, an OK button whose action presses it."""
+    """An alert named by its title, its text in labels, its buttons."""
 
     def __init__(self, alert):
         self.path, self.title = alert.path, alert.name
@@ -78,25 +90,24 @@ class MessageBox:
         action.doAction([action.getName(i) for i in range(action.nActions)].index("Press"))
 
 
-# A test killed by its time limit must not leave the program (and its 700 MiB file) behind:
-# SIGTERM on the test's death takes the program's own removal path.
+# A test killed by its time limit sends the program SIGTERM: it then removes its test file.
 DIE_WITH_TEST = ["setpriv", "--pdeathsig", "TERM", "--"]
 
 
 class Program:
-    """One run of the real binary, found on the accessibility desktop by its process id."""
-
-    def __init__(self, binary, log_path):
+    def __init__(self, binary, log_path, always_on=True):
+        """One run of the binary; without always_on it asks the bus whether a reader runs."""
         self.log_path = log_path
         self.log = open(log_path, "wb")
+        env = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
+        if not always_on:
+            del env["QT_LINUX_ACCESSIBILITY_ALWAYS_ON"]
         self.process = subprocess.Popen(
             DIE_WITH_TEST + [binary], stdin=subprocess.DEVNULL, stdout=self.log,
-            stderr=subprocess.STDOUT, cwd=os.path.dirname(log_path),
-            env=dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1"))
+            stderr=subprocess.STDOUT, cwd=os.path.dirname(log_path), env=env)
         self.pid = self.process.pid  # setpriv execs the program in place
 
     def attach(self):
-        """Waits for the program and its main window on the accessibility desktop."""
         self.app = self.wait("the application on the AT-SPI desktop", lambda: [
             app for app in children(pyatspi.Registry.getDesktop(0))
             if app.get_process_id() == self.pid], 10)[0]
@@ -104,20 +115,19 @@ class Program:
         self.app.set_cache_mask(Atspi.Cache.NONE)
         self.wait("the main window on the AT-SPI desktop", self.frame, 10)
 
-    def wait(self, description, probe, timeout):
+    def wait(self, description, probe, timeout, interval=0.05):
         def unless_exited():
             if self.process.poll() is not None:
                 raise ProgramEnded(f"the program ended with status {self.process.returncode}")
             return probe()
 
-        return wait_until(description, unless_exited, timeout)
+        return wait_until(description, unless_exited, timeout, interval)
 
     def frame(self):
         (frame,) = children(self.app, pyatspi.ROLE_FRAME)
         return frame
 
-    def labels(self):
-        """The window's labels, the progress label among them as the notification it is."""
+    def labels(self):  # the progress label is a notification
         return [child for child in children(self.frame(), None, True)
                 if child.getRole() in (pyatspi.ROLE_LABEL, pyatspi.ROLE_NOTIFICATION)]
 
@@ -137,22 +147,19 @@ class Program:
         caption = self.frame().name
 
         def mapped():
-            found = run(["xdotool", "search", "--all", "--onlyvisible", "--pid", str(self.pid),
-                         "--name", f"^{re.escape(caption)}$"], check=False).stdout.split()
+            found = visible_windows(self.pid, caption)
             if len(found) > 1:
                 raise DriverError(f"several visible X windows {caption!r}: {found}")
             return found[0] if found else None
 
         return wait_until(f"the X window {caption!r} to be mapped", mapped, 5)
 
-    def key(self, name, action="key"):
-        """Activates the main window, as a click on it would, and types (or presses) a key."""
+    def key(self, name, action="key"):  # into the main window, activated as a click would
         run(["xdotool", "windowactivate", "--sync", self.main_window_id()])
         run(["xdotool", action, name])
 
     def read_calls(self):
-        """Read system calls of the window's thread so far: the replays are made of them. The
-        sound server's client thread reads its socket while a sample plays; it is not counted."""
+        """Read calls of the window's thread (the replays), not the sound server client's."""
         with open(f"/proc/{self.pid}/task/{self.pid}/io") as io:
             return int(re.search(r"^syscr: (\d+)$", io.read(), re.M).group(1))
 
@@ -167,13 +174,7 @@ class Program:
             raise DriverError(f"the program was still running {timeout} s later") from None
 
     def stop(self):
-        """Ends a run that a failed test left behind: first as a user's logout would."""
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(5)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
+        end(self.process)
         self.log.close()
 
 
@@ -191,13 +192,11 @@ class SinkRecorder:
             stdout=self.output, stderr=subprocess.DEVNULL)
 
     def _samples(self):
-        self.output.flush()
         with open(self.path, "rb") as recorded:
             data = recorded.read()
         return memoryview(data[: len(data) // 2 * 2]).cast("h")
 
     def length(self):
-        """Samples recorded so far."""
         return len(self._samples())
 
     def sound(self, start=0):
@@ -216,9 +215,7 @@ class SinkRecorder:
         wait_until("silence on the sink", silent, timeout)
 
     def stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            self.process.wait(5)
+        end(self.process)
         self.output.close()
 
 
@@ -227,19 +224,11 @@ SILENCE = 100
 SOUND = 1000
 
 
-class SilentStream:
+def silent_stream():
     """Keeps the null sink running with a short latency; idle, it delivers in late bursts."""
-
-    def __init__(self):
-        self.process = subprocess.Popen(
-            DIE_WITH_TEST + ["pacat", "--playback", "--raw", "--latency-msec=10",
-                             f"--device={NULL_SINK}", "/dev/zero"],
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-    def stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            self.process.wait(5)
+    return subprocess.Popen(DIE_WITH_TEST + ["pacat", "--playback", "--raw", "--latency-msec=10",
+                                             f"--device={NULL_SINK}", "/dev/zero"],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def sound_seconds(path):
@@ -250,23 +239,11 @@ def sound_seconds(path):
     return (loud[-1] - loud[0]) / rate
 
 
-def null_sink_present():
-    sinks = run(["pactl", "list", "short", "sinks"], check=False).stdout
-    return any(line.split("\t")[1:2] == [NULL_SINK] for line in sinks.splitlines())
-
-
 def sink_inputs_of(pid):
-    """Streams that the process plays right now."""
     listing = run(["pactl", "list", "sink-inputs"]).stdout
     return re.findall(rf'^\s*application\.process\.id = "{pid}"$', listing, re.M)
 
 
-def release_keys():
-    # A test that failed while a key was held must not leave it down for the next one.
-    run(["xdotool", "keyup", "Down", "keyup", "Up", "keyup", "Escape"], check=False)
-
-
-def remove_test_file():
-    """Removes a test file the program left behind; folders are left to whoever made them."""
+def remove_test_file():  # folders are left to whoever made them
     if os.path.lexists(TEST_FILE) and not os.path.isdir(TEST_FILE):
         os.remove(TEST_FILE)

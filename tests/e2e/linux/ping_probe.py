@@ -1,10 +1,7 @@
 #!/usr/bin/python3
-"""ping_probe.py WINDOW_ID: pings an X window as a desktop does to tell whether its program
-hangs (WM_PROTOCOLS / _NET_WM_PING to the window, the echo read on the root window), every
-50 ms until its standard input ends, then prints one JSON line: pings sent and answered, the
-longest and median wait (a ping never answered waits until the end) and when the longest
-waiting one was sent. Qt answers only while its window's thread processes events, so the
-longest wait is how long the window stood deaf."""
+"""ping_probe.py WINDOW_ID: _NET_WM_PING every 50 ms, as a desktop asks whether a program hangs,
+until stdin ends; prints pings sent and answered and the waits (an unanswered one lasts to the
+end) as JSON. Qt answers on the window's thread: the longest wait is how long it stood deaf."""
 
 import json
 import os

@@ -1,10 +1,5 @@
 #!/usr/bin/python3
-"""End-to-end check that the labels show their lines whole with whichever Japanese face the
-desktop has: the program sees one font folder only (a fontconfig file that lists just it), and
-what the labels show is read from a screenshot.
-
-Takes the arguments of test_sorelcheck.py.
-"""
+"""The labels show their lines whole with one Japanese font folder only, read from a screenshot."""
 
 import os
 import shutil
@@ -13,7 +8,6 @@ import tempfile
 from unittest import mock
 
 import test_sorelcheck
-from test_sorelcheck import ProgramTestCase
 
 FONTS_CONF = """<?xml version="1.0"?>
 <!DOCTYPE fontconfig SYSTEM "urn:fontconfig:fonts.dtd">
@@ -24,7 +18,6 @@ INK = 16
 
 
 def grey_pixels(png, x, y, width, height):
-    """The screenshot's pixels inside the box as rows of grey values."""
     raw = subprocess.run(["convert", png, "-crop", f"{width}x{height}+{x}+{y}", "+repage",
                           "-colorspace", "Gray", "-depth", "8", "gray:-"],
                          capture_output=True, check=True, timeout=10).stdout
@@ -49,16 +42,12 @@ def ink_lines(rows):
 
 
 class OneFontFolder:
-    """The whole window after the disk test, every label in turn, with one font folder."""
-
     def setUp(self):
         config = os.path.join(tempfile.mkdtemp(prefix="sorelcheck-fonts-"), "fonts.conf")
         self.addCleanup(shutil.rmtree, os.path.dirname(config), True)
         with open(config, "w") as out:
             out.write(FONTS_CONF.format(folder=self.folder, cache=os.path.dirname(config)))
-        environment = mock.patch.dict(os.environ, FONTCONFIG_FILE=config)
-        environment.start()
-        self.addCleanup(environment.stop)
+        self.enterContext(mock.patch.dict(os.environ, FONTCONFIG_FILE=config))
         fonts = subprocess.run(["fc-list", "--format", "%{file}\t%{family}\n"],
                                capture_output=True, text=True, check=True).stdout
         self.assertIn(self.family, fonts, f"{self.family} is not installed in {self.folder}")
@@ -88,12 +77,12 @@ class OneFontFolder:
         self.escape_and_check_exit()
 
 
-class NotoSansCjkOnlyTest(OneFontFolder, ProgramTestCase):
+class NotoSansCjkOnlyTest(OneFontFolder, test_sorelcheck.ProgramTestCase):
     folder = "/usr/share/fonts/opentype/noto"
     family = "Noto Sans CJK JP"
 
 
-class IpaGothicOnlyTest(OneFontFolder, ProgramTestCase):
+class IpaGothicOnlyTest(OneFontFolder, test_sorelcheck.ProgramTestCase):
     folder = "/usr/share/fonts/opentype/ipafont-gothic"
     family = "IPAPGothic"
 

@@ -1,17 +1,12 @@
 #!/usr/bin/python3
-"""End-to-end tests of what other programs do to a run: a second run of the program beside it,
-and an X client that destroys its window.
-
-Takes the arguments of test_sorelcheck.py, whose runner and steps it shares.
-"""
+"""What other programs do to a run: a second run beside it, a client destroying its window."""
 
 import os
 
 import test_sorelcheck
-from test_sorelcheck import ProgramTestCase
 
 
-class FromOutsideTest(ProgramTestCase):
+class FromOutsideTest(test_sorelcheck.ProgramTestCase):
     def start_second_run(self, name):
         second = self.desktop.Program(self.program_binary(), f"{self.work_dir}/{name}.log")
         self.addCleanup(second.stop)

@@ -1,7 +1,5 @@
-// Drives SorelCheck.exe as a user would and checks what the user sees, with the texts from the
-// program's own tables. run_e2e.py starts it under Wine and answers what only
-// the host sees: sound, screen, disk, the process and the DLLs it loaded. The two writing
-// scenarios run under slow_c_drive.sh, so the write lasts long enough to be asked during it.
+// Drives SorelCheck.exe as a user would, checking what the user sees against the program's own
+// texts. run_e2e.py answers what only the host sees: sound, screen, the process, loaded DLLs.
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -10,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -25,6 +24,7 @@ using sorel::Utf16FromUtf8;
 
 constexpr wchar_t kBox[] = L"#32770";
 constexpr long long kFullSize = sorel::kRecordLength * sorel::kRecordWritten;
+const std::wstring kTestFile = Utf16FromUtf8(sorel::kTestFilePath);
 PROCESS_INFORMATION program{};
 int failures = 0;
 
@@ -42,7 +42,6 @@ bool Check(bool ok, const std::string& what) { return Check(ok, Utf16FromUtf8(wh
   std::exit(1);
 }
 
-// Asks run_e2e.py about what only the host sees; true when it answers "ok".
 bool AskHost(const std::string& question) {
   std::printf("? %s\n", question.c_str());
   std::fflush(stdout);
@@ -64,7 +63,7 @@ std::wstring TextOf(HWND window) {  // from the window system: the program may b
   return text;
 }
 
-// The program's visible top-level window of this class (a message box: "#32770"), waited for.
+// The program's visible top-level window of this class; Abort() if a timeout passes without one.
 HWND WindowOf(const wchar_t* class_name, DWORD timeout_ms = 0) {
   HWND found = nullptr;
   WaitFor(
@@ -106,14 +105,10 @@ void PressOk(HWND box) {
 
 // A key as a user's comes: into the input queue, for whatever has the focus when it is taken.
 void PressKey(HWND in_front, WORD key) {
-  const bool front = WaitFor(
-      [&] {
-        if (GetForegroundWindow() == in_front) return true;
-        SetForegroundWindow(in_front);  // takes effect later
-        return false;
-      },
-      5000);
-  if (!front) Abort(L"the window never came to the front");
+  const auto front = [&] {  // SetForegroundWindow takes effect later
+    return GetForegroundWindow() == in_front || (SetForegroundWindow(in_front), false);
+  };
+  if (!WaitFor(front, 5000)) Abort(L"the window never came to the front");
   const DWORD extended = key == VK_DOWN || key == VK_UP ? KEYEVENTF_EXTENDEDKEY : 0;
   keybd_event(static_cast<BYTE>(key), 0, extended, 0);
   keybd_event(static_cast<BYTE>(key), 0, extended | KEYEVENTF_KEYUP, 0);
@@ -123,8 +118,8 @@ void PressKey(HWND in_front, WORD key) {
 constexpr char kMark[] = "theirs";
 
 void PlantTestFile(long long size) {
-  const HANDLE file = CreateFileW(Utf16FromUtf8(sorel::kTestFilePath).c_str(), GENERIC_WRITE, 0,
-                                  nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file = CreateFileW(kTestFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
   DWORD written = 0;
   LARGE_INTEGER end{};
   end.QuadPart = size;
@@ -136,7 +131,7 @@ void PlantTestFile(long long size) {
 }
 
 bool TestFileMarked() {
-  const HANDLE file = CreateFileW(Utf16FromUtf8(sorel::kTestFilePath).c_str(), GENERIC_READ,
+  const HANDLE file = CreateFileW(kTestFile.c_str(), GENERIC_READ,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   char start[sizeof kMark - 1] = {};
@@ -148,8 +143,7 @@ bool TestFileMarked() {
 
 long long TestFileSize() {
   WIN32_FILE_ATTRIBUTE_DATA file{};
-  const std::wstring path = Utf16FromUtf8(sorel::kTestFilePath);
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &file)) return -1;
+  if (!GetFileAttributesExW(kTestFile.c_str(), GetFileExInfoStandard, &file)) return -1;
   return static_cast<long long>(file.nFileSizeHigh) << 32 | file.nFileSizeLow;
 }
 
@@ -198,13 +192,14 @@ void RunDiskTest(HWND window) {
   CheckColours(window, COLOR_WINDOWTEXT, L"the welcome text in the window-text colour");
 }
 
-void Start(std::wstring path) {
+HWND Start(std::wstring path) {  // returns the main window
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   if (!CreateProcessW(nullptr, path.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                       &program)) {
     Abort(L"cannot start " + path);
   }
+  return WindowOf(Utf16FromUtf8(sorel::kWindowCaption).c_str(), 60000);
 }
 
 DWORD ExitStatus() {
@@ -214,13 +209,11 @@ DWORD ExitStatus() {
   return status;
 }
 
-// A file of somebody else's at c:\temp.txt, small or a byte over the test file's size, stays as
-// it is; the disk test fails with its message.
+// Somebody's c:\temp.txt, small or a byte over the test file's size, stays; the test fails.
 void RunOverForeignFiles(const std::wstring& path) {
   for (const long long size : {10LL, kFullSize + 1}) {
     PlantTestFile(size);
-    Start(path);
-    HWND window = WindowOf(Utf16FromUtf8(sorel::kWindowCaption).c_str(), 60000);
+    HWND window = Start(path);
     PressOk(WindowOf(kBox, 30000));
     HWND box = WindowOf(kBox, 60000);
     CheckBox(box, window, sorel::kFailureTitle, sorel::FailureMessage());
@@ -229,16 +222,11 @@ void RunOverForeignFiles(const std::wstring& path) {
     Check(TestFileSize() == size && TestFileMarked(),
           L"the file of " + std::to_wstring(size) + L" bytes is as it was");
   }
-  DeleteFileW(Utf16FromUtf8(sorel::kTestFilePath).c_str());
+  DeleteFileW(kTestFile.c_str());
 }
 
 // Live-region events of the program's windows, with the text their window showed then.
-struct Announcement {
-  HWND window;
-  LONG object, child;
-  std::wstring text;
-  bool visible;
-};
+using Announcement = std::tuple<HWND, LONG, LONG, std::wstring, bool>;
 std::vector<Announcement> announcements;
 
 void CALLBACK OnLiveRegion(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG child, DWORD,
@@ -251,8 +239,7 @@ void DeliverEvents() {  // out-of-context events come as messages to this thread
   while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
 }
 
-// Asks the window what Windows asks before it calls one hung (WM_NULL, abort if hung, 250 ms)
-// again and again until `done`; checks every answer came in time and returns how long it asked.
+// Asks what Windows asks before it calls a window hung, until `done`; returns how long it asked.
 template <typename Condition>
 ULONGLONG AskUntil(HWND window, Condition done) {
   constexpr UINT kAnswerWithin = 250;  // ms
@@ -273,18 +260,14 @@ ULONGLONG AskUntil(HWND window, Condition done) {
   }
   const ULONGLONG end = GetTickCount64();
   longest_gap = std::max(longest_gap, end - last_answer);  // a silence that lasts to the end
-  char line[128];
-  std::snprintf(line, sizeof line,
-                "asked %d times in %llu ms of writing, %d not answered within %u ms, longest gap "
-                "%llu ms",
-                asked, end - start, late, kAnswerWithin, longest_gap);
-  Check(asked > 0 && late == 0, line);
+  Check(asked > 0 && late == 0, "asked " + std::to_string(asked) + " times in " +
+                                    std::to_string(end - start) + " ms, " + std::to_string(late) +
+                                    " late; longest gap " + std::to_string(longest_gap) + " ms");
   return end - start;
 }
 
-// The test file written to a slow disk: the window answers throughout. Live regions are spoken
-// from Windows 8 on: as Windows 10 the progress label announces itself once; as Windows 7
-// nothing is announced, and a close mid-write is prompt, with no box on the way out.
+// A write to a slow disk: the window answers throughout. As Windows 10 the progress label
+// announces itself once; as Windows 7 nothing is, and a close mid-write is prompt and quiet.
 void RunWriting(HWND window, bool windows10) {
   constexpr DWORD kLiveRegionChanged = 0x8019;  // EVENT_OBJECT_LIVEREGIONCHANGED
   const HWINEVENTHOOK hook =
@@ -295,15 +278,13 @@ void RunWriting(HWND window, bool windows10) {
   const ULONGLONG write_start = GetTickCount64();
   if (windows10) {
     HWND progress = Label(window, LabelId::kLabel4);
-    // Until the progress label goes, which it does as soon as the figure is taken. Shorter
-    // writes would say little about a pump that runs between 1 MiB pieces.
+    // Until the figure is taken; a shorter write says little about a pump between 1 MiB pieces.
     const ULONGLONG took = AskUntil(window, [&] { return !IsWindowVisible(progress); });
     Check(took >= 3000, "the write lasted " + std::to_string(took) + " ms");
     DeliverEvents();
-    const Announcement* got = announcements.size() == 1 ? &announcements.front() : nullptr;
-    Check(got && got->window == progress && got->object == OBJID_CLIENT &&
-              got->child == CHILDID_SELF && got->visible &&
-              got->text == Utf16FromUtf8(sorel::kProgressCaption),
+    const Announcement shown{progress, OBJID_CLIENT, CHILDID_SELF,
+                             Utf16FromUtf8(sorel::kProgressCaption), true};
+    Check(announcements == std::vector{shown},
           "one live-region event, from the progress label showing its text (" +
               std::to_string(announcements.size()) + " events)");
     PostMessageW(window, WM_CLOSE, 0, 0);
@@ -338,13 +319,11 @@ void RunScenario(const std::wstring& scenario, const std::wstring& path) {
     RegSetKeyValueW(HKEY_CURRENT_USER, kAppDefaults, L"Version", REG_SZ, version.c_str(),
                     static_cast<DWORD>((version.size() + 1) * sizeof(wchar_t)));
   }
-  // The driver sits beside the planted winmm.dll: the host sees it loaded here, as it would be
-  // in SorelCheck if that searched its own folder.
+  // Shows the host that the planted winmm.dll beside us would be loaded from the exe's folder.
   if (scenario == L"run") LoadLibraryW(L"winmm.dll");
   // What an earlier run left, made over by this one.
   if (scenario == L"kill-ready") PlantTestFile(kFullSize);
-  Start(path);
-  HWND window = WindowOf(Utf16FromUtf8(sorel::kWindowCaption).c_str(), 60000);
+  HWND window = Start(path);
   if (writing) {
     RunWriting(window, scenario == L"answers-writing");
   } else if (scenario == L"run") {

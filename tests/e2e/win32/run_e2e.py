@@ -1,6 +1,5 @@
-"""run_e2e.py SCENARIO SorelCheck.exe driver.exe winmm.dll SAMPLES: one scenario under Wine, in
-the prefix, desktop and sound server of scripts/test_windows.sh. Installs the program, samples,
-driver and a planted winmm.dll in one folder and answers the driver's questions."""
+"""run_e2e.py SCENARIO SorelCheck.exe driver.exe winmm.dll SAMPLES: installs them in one folder
+of scripts/test_windows.sh's Wine prefix, runs the driver and answers its questions."""
 import os
 import shutil
 import signal
@@ -9,8 +8,7 @@ import sys
 import time
 import wave
 
-# Unpacked where the user keeps things: a name with a character that code page 932, the
-# narrow text of a Japanese system, does not have.
+# Unpacked in a folder whose name has a character outside code page 932 (Japanese ANSI).
 FOLDER = ("users", "José", "ソレル確認")
 WINDOWS_FOLDER = "C:\\" + "\\".join(FOLDER)
 # 16-bit sample magnitudes below which the sink counts as silent, and above which as sound.
@@ -24,14 +22,8 @@ def wait(condition, timeout=8.0):
     return condition()
 
 
-def sound_streams():  # property names are never translated
-    return subprocess.run(["pactl", "list", "sink-inputs"], capture_output=True, text=True,
-                          check=False).stdout.count('application.name = "SorelCheck')
-
-
 def sounding_seconds(samples):
-    """How long 16-bit mono at 22050 Hz sounds, from the first to the last sample of sound but
-    for silences over 20 ms: a stream that runs dry for a moment does not lengthen a sample."""
+    """Seconds of sound but for silences over 20 ms (a stream run dry for a moment)."""
     loud = [i for i, s in enumerate(samples) if abs(s) >= SOUND]
     if not loud:
         return None
@@ -39,8 +31,6 @@ def sounding_seconds(samples):
 
 
 class Sink:
-    """What reaches the null sink, recorded from the key on: which sample really played."""
-
     def __init__(self, work):
         self.path, self.recorder = os.path.join(work, "sink.raw"), None
 
@@ -54,7 +44,10 @@ class Sink:
             self.recorder = subprocess.Popen(
                 ["parec", "-d", "testnull.monitor", "--raw", "--format=s16le", "--rate=22050",
                  "--channels=1", "--latency-msec=20"], stdout=output, stderr=subprocess.DEVNULL)
-        return wait(lambda: not sound_streams()) and wait(lambda: len(self.samples()) > 2205)
+        streams = ["pactl", "list", "sink-inputs"]  # property names are never translated
+        return wait(lambda: 'application.name = "SorelCheck' not in subprocess.run(
+            streams, capture_output=True, text=True).stdout) and wait(
+                lambda: len(self.samples()) > 2205)
 
     def heard(self, number, samples_folder):
         """Sound came, and then 0.3 s of silence; its length is that of sample `number`."""
@@ -91,7 +84,6 @@ def colours_shown(x, y, width, height, text, window):
 
 
 def kill_program():
-    """kill -9 of the Unix process that runs SorelCheck.exe in this prefix."""
     prefix = ("WINEPREFIX=" + os.environ["WINEPREFIX"]).encode()
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
@@ -122,13 +114,10 @@ def main():
         return loaders == [os.path.basename(driver)]
 
     sink = Sink(os.path.dirname(os.environ["WINEPREFIX"]))
-    answers = {
-        "LISTEN": sink.listen,
-        "PLANTED": planted_loaded_by,
-        "KILL": kill_program,
-        "END-SESSION": lambda: subprocess.run(["wine", "wineboot", "--end-session"],
-                                              check=False).returncode == 0,
-    }
+    answers = {"LISTEN": sink.listen, "PLANTED": planted_loaded_by, "KILL": kill_program,
+               "SHOT": colours_shown, "HEARD": lambda n: sink.heard(int(n), samples),
+               "END-SESSION": lambda: subprocess.run(["wine", "wineboot", "--end-session"],
+                                                     check=False).returncode == 0}
     # Wine prefers its own DLLs; this makes it search the exe's folder first, as Windows does.
     env = dict(os.environ, WINEDLLOVERRIDES=os.environ.get("WINEDLLOVERRIDES", "") + ";winmm=n,b")
     run = subprocess.Popen(["wine", f"{WINDOWS_FOLDER}\\{os.path.basename(driver)}", scenario,
@@ -137,10 +126,8 @@ def main():
     for line in (raw.decode("utf-8", "replace").rstrip() for raw in run.stdout):
         print(line, flush=True)
         if line.startswith("? "):
-            question = line.split()[1:]
-            ok = (colours_shown(*question[1:]) if question[0] == "SHOT"
-                  else sink.heard(int(question[1]), samples) if question[0] == "HEARD"
-                  else answers.get(question[0], lambda: False)())
+            question, *details = line.split()[1:]
+            ok = answers.get(question, lambda *_: False)(*details)
             run.stdin.write(b"ok\n" if ok else b"no\n")
             run.stdin.flush()
     sink.stop()
