@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/seam/window_events.h"
+
 // The seam between the program's core and the system it runs on. This folder holds all of it:
 // the calls down (this file, record_file.h, program.h), the calls up (window_events.h) and the
 // error the file layers raise (run_error.h). Back ends implement it in folders of their own.
 
 namespace sorel {
-
-class WindowEvents;
 
 enum class LabelId { kLabel1 = 1, kLabel2, kLabel3, kLabel4 };
 
@@ -61,7 +61,9 @@ class Platform {
   virtual void CallFromEventLoop(std::function<void()> call) = 0;
 
   // Closes the window as the close button would: the program's own way out.
-  void UnloadWindow();
+  void UnloadWindow() {
+    if (events_ != nullptr) events_->CloseRequested();
+  }
 
   virtual void SetLabelCaption(LabelId label, const std::string& text) = 0;
   virtual void SetLabelVisible(LabelId label, bool visible) = 0;

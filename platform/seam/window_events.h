@@ -2,8 +2,6 @@
 
 #include <cstdint>
 
-#include "platform/seam/platform.h"
-
 namespace sorel {
 
 // The keys the program acts on, by their Windows virtual-key codes.
@@ -26,9 +24,5 @@ class WindowEvents {
  protected:
   ~WindowEvents() = default;
 };
-
-inline void Platform::UnloadWindow() {
-  if (events_ != nullptr) events_->CloseRequested();
-}
 
 }  // namespace sorel
