@@ -177,22 +177,26 @@ std::string Win32Platform::ProgramFolder() {
   return Utf8FromUtf16(path);
 }
 
+// Read once, at start, through the wide file call and played from memory: the sound call opens
+// a file by its name in the ANSI code page on some systems (Wine), where a folder such as
+// C:\Users\José\ loses its é on a Japanese system and the default sound plays instead. Read
+// beforehand, no key waits for the disk either.
+void Win32Platform::PrepareSounds(const std::vector<std::string>& paths) {
+  for (const std::string& path : paths) {
+    std::vector<char> sample = ReadSample(Utf16FromUtf8(path));
+    if (!sample.empty()) samples_[path] = std::move(sample);
+  }
+}
+
 void Win32Platform::StartSound(const std::string& path) {
   if (play_sound_ == nullptr) return;
-  // Read here, through the wide file call, and played from memory: the sound call opens a
-  // file by its name in the ANSI code page on some systems (Wine), where a folder such as
-  // C:\Users\José\ loses its é on a Japanese system and the default sound plays instead.
-  const std::wstring wide_path = Utf16FromUtf8(path);
-  std::vector<char> sample = ReadSample(wide_path);
-  if (sample.empty()) {
+  const auto found = samples_.find(path);
+  if (found == samples_.end()) {
     // By name, so a missing sample sounds as the system has it sound.
-    play_sound_(wide_path.c_str(), SND_ASYNC);
+    play_sound_(Utf16FromUtf8(path).c_str(), SND_ASYNC);
   } else {
-    play_sound_(reinterpret_cast<LPCWSTR>(sample.data()), SND_ASYNC | SND_MEMORY);
+    play_sound_(reinterpret_cast<LPCWSTR>(found->second.data()), SND_ASYNC | SND_MEMORY);
   }
-  // The call stopped what played before (Windows 7 and later play a copy anyway): its memory
-  // may go.
-  sample_ = std::move(sample);
 }
 
 }  // namespace sorel

@@ -9,8 +9,8 @@
 //                the process ends; a close, Alt+F4 and the end of the session close the window
 //                as its close button would.
 //   Missing sample: the system plays its default sound, if one is set (no SND_NODEFAULT).
-//   Sound:       the sample is read by the program and played from memory, so that a folder
-//                outside the ANSI code page works on every winmm.
+//   Sound:       the samples are read by the program at start and played from memory, so that
+//                a folder outside the ANSI code page works on every winmm.
 //   Ownership:   only a plain file of exactly a test file's size is taken for an earlier
 //                run's; the test file is always made new.
 
@@ -18,7 +18,9 @@
 // mmsystem.h builds on windows.h.
 #include <mmsystem.h>
 
+#include <map>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/seam/platform.h"
@@ -48,6 +50,7 @@ class Win32Platform : public Platform {
   [[noreturn]] void EndProgram(int exit_status) override;
   float SecondsSinceMidnight() override;
   std::string ProgramFolder() override;
+  void PrepareSounds(const std::vector<std::string>& paths) override;
   void StartSound(const std::string& path) override;
 
  private:
@@ -58,8 +61,8 @@ class Win32Platform : public Platform {
   std::optional<LiveRegion> progress_;
   // sndPlaySoundW from the system's winmm.dll, or null if it could not be loaded.
   decltype(&sndPlaySoundW) play_sound_ = nullptr;
-  // The sample playing now, which the system reads from here until it ends or the next starts.
-  std::vector<char> sample_;
+  // The samples by path, read at start; the system plays them from here.
+  std::map<std::string, std::vector<char>> samples_;
 };
 
 }  // namespace sorel
