@@ -55,10 +55,11 @@ void Form1::VoiceStep(std::int16_t key_code) {
 }
 
 void Form1::ReportUnhandledError(const RunError& error) {
-  unloaded_ = true;
+  if (unloaded_) return;
   // Before the box, as the disk test's failure does: a box left open, or a program ended
   // while it is shown, must not keep 700 MiB on the disk.
   RemoveTestFile();
+  ending_ = true;
   platform_.ShowMessage(UnhandledErrorMessage(error.number()), MessageStyle::kCritical,
                         kApplicationTitle);
   platform_.EndProgram(1);

@@ -46,8 +46,9 @@ class Form1 {
   // False when the replay was cut short: window unloaded, or no test file open yet.
   bool RandGet();
 
-  // Reports an error that left a handler, removes the test file and ends the program.
-  [[noreturn]] void ReportUnhandledError(const RunError& error);
+  // Reports an error that left a handler, removes the test file and ends the program; after
+  // the window was closed there is nobody to tell, and the run goes on to its end.
+  void ReportUnhandledError(const RunError& error);
   // Closes and deletes the test file, errors ignored.
   void RemoveTestFile() noexcept;
 
@@ -58,12 +59,15 @@ class Form1 {
   bool unloaded() const { return unloaded_; }
   // While the test file is being written, between its clock readings.
   bool writing() const { return writing_; }
+  // While the failure message or an error report shows: the run is over and its file gone.
+  bool ending() const { return ending_; }
 
   std::int16_t Cnt = 0;
   std::optional<std::vector<std::int32_t>> a1, a2, a3, a4, a5;
 
  private:
   void RunDiskTest();
+  bool ShowTestMessage(const std::string& prompt);
   [[noreturn]] void FailDiskTest();
   void ProcessPendingEventsIgnoringErrors();
   void VoiceStep(std::int16_t key_code);
@@ -75,6 +79,7 @@ class Form1 {
   std::optional<std::int16_t> run_once_marker_;
   bool unloaded_ = false;
   bool writing_ = false;
+  bool ending_ = false;
   bool voice_step_running_ = false;
   std::deque<std::int16_t> pending_presses_;
 };

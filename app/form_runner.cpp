@@ -34,7 +34,7 @@ void FormRunner::Finish() {
 }
 
 void FormRunner::Activated() {
-  if (form_.unloaded()) return;
+  if (form_.unloaded() || form_.ending()) return;
   platform_.CallFromEventLoop([this] {
     if (!form_.unloaded()) Dispatch([this] { form_.Form_Activate(); });
   });
@@ -42,11 +42,13 @@ void FormRunner::Activated() {
 
 void FormRunner::KeyDown(std::int16_t key_code, std::int16_t shift) {
   // During the write only the desktop is served: the user waits for the result.
-  if (form_.unloaded() || form_.writing()) return;
+  if (form_.unloaded() || form_.writing() || form_.ending()) return;
   Dispatch([&] { form_.Form_KeyDown(key_code, shift); });
 }
 
 void FormRunner::CloseRequested() {
+  // The failure message or an error report shows, the file is gone already: leave at once.
+  if (form_.ending()) platform_.EndProgram(0);
   if (form_.unloaded()) return;
   std::int16_t cancel = 0;
   Dispatch([&] { form_.Form_Unload(cancel); });

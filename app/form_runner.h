@@ -13,8 +13,9 @@ namespace sorel {
 // The rules: the activation handler never runs inside the activation event itself (the disk
 // test opens modal loops); nothing reaches the form once it is unloaded; it unloads once,
 // however many ways the window is closed at the same time; keys that come while the test file
-// is being written are not acted on; and every error that leaves a handler stops here,
-// reported by the form.
+// is being written are not acted on; a close while the failure message or an error report
+// shows ends the program at once; and every error that leaves a handler stops here, reported
+// by the form.
 class FormRunner : public WindowEvents {
  public:
   FormRunner(Form1& form, Platform& platform) : form_(form), platform_(platform) {}

@@ -17,11 +17,12 @@ void Form1::Form_Activate() {
   RunDiskTest();
 }
 
+// Every call that lets events through may have closed the window; once it is closed, nothing
+// more is created and no box opens.
 void Form1::RunDiskTest() {
   platform_.SetLabelEnabled(LabelId::kLabel1, false);
   Cnt = 5;
-  platform_.ShowMessage(StartMessage(), MessageStyle::kInformation, kTestTitle);
-  if (unloaded_) return;
+  if (!ShowTestMessage(StartMessage())) return;
 
   platform_.SetMousePointer(MousePointer::kBusy);
   platform_.SetLabelCaption(LabelId::kLabel4, kProgressCaption);
@@ -29,7 +30,6 @@ void Form1::RunDiskTest() {
   test_file_.DeleteLeftover(kRecordLength * record_written_);
   // Gets the pointer and progress label drawn before the write starts.
   ProcessPendingEventsIgnoringErrors();
-  // Closed meanwhile: the window is gone, so nothing must be created any more.
   if (unloaded_) return;
   // Outside the timed span, so that it costs the figure nothing.
   platform_.WaitForScreenReader();
@@ -40,14 +40,13 @@ void Form1::RunDiskTest() {
     writing_ = true;
     const float start = platform_.SecondsSinceMidnight();
     test_file_.Open();
-    // Between the pieces the desktop is answered, so that it never takes the window for hung;
-    // a close meanwhile stops the write, and the file goes with the window.
+    // Meanwhile the desktop is answered, so that it never takes the window for hung; a close
+    // stops the write, and the file goes with the window.
     const bool written = test_file_.WriteRecordExtending(record_written_, buffer, [this] {
       platform_.KeepWindowAnswering();
       return !unloaded_;
     });
-    writing_ = written;
-    if (!written) return;  // the unload has removed the file
+    if (!written) return;  // closed meanwhile: the window and the file are gone
     const float end = platform_.SecondsSinceMidnight();
     // The voice test's first replay must be served by the device, not by what we just wrote.
     test_file_.DropCachedPages();
@@ -55,23 +54,29 @@ void Form1::RunDiskTest() {
     // Keys typed during the write would close the result unread.
     platform_.DiscardTypeAhead();
     writing_ = false;
+    if (unloaded_) return;
 
     platform_.SetMousePointer(MousePointer::kDefault);
     platform_.SetLabelVisible(LabelId::kLabel4, false);
-    platform_.ShowMessage(ResultMessage(elapsed), MessageStyle::kInformation, kTestTitle);
-    if (unloaded_) return;
-    platform_.ShowMessage(InstructionMessage(), MessageStyle::kInformation, kTestTitle);
-    if (unloaded_) return;
+    if (!ShowTestMessage(ResultMessage(elapsed))) return;
+    if (!ShowTestMessage(InstructionMessage())) return;
     platform_.SetLabelEnabled(LabelId::kLabel1, true);
   } catch (const RunError&) {
     writing_ = false;
-    FailDiskTest();
+    // Failed after the user left (the close took the file away): nobody waits for the box.
+    if (!unloaded_) FailDiskTest();
   }
+}
+
+bool Form1::ShowTestMessage(const std::string& prompt) {
+  platform_.ShowMessage(prompt, MessageStyle::kInformation, kTestTitle);
+  return !unloaded_;
 }
 
 void Form1::FailDiskTest() {
   // A half-written 700 MiB file (after a full disk, say) must not stay behind.
   RemoveTestFile();
+  ending_ = true;
   platform_.ShowMessage(FailureMessage(), MessageStyle::kInformation, kFailureTitle);
   platform_.EndProgram(1);
   std::abort();  // a back end whose EndProgram returned would leave the run in a broken state

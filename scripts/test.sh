@@ -28,29 +28,16 @@ trap 'rm -rf "$results"' EXIT
 status=0
 
 echo "== Linux tests"
-scripts/desktop_session.sh ctest --test-dir build-test --output-on-failure 2>&1 |
-  tee "$results/linux.log" || status=1
+scripts/desktop_session.sh ctest --test-dir build-test --output-on-failure \
+  --output-junit "$results/linux.xml" || status=1
 
 if [[ -x scripts/test_windows.sh ]]; then
   echo "== Windows build under Wine"
-  scripts/desktop_session.sh scripts/test_windows.sh 2>&1 | tee "$results/windows.log" ||
+  SORELCHECK_JUNIT="$results/windows.xml" scripts/desktop_session.sh scripts/test_windows.sh ||
     status=1
 fi
 
-# One closing line over both runs.
-passed=0
-failed=0
-for log in "$results"/*.log; do
-  summary=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -1 || true)
-  if [[ -z "$summary" ]]; then
-    status=1
-    continue
-  fi
-  total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$summary")
-  bad=$(sed -E 's/.* ([0-9]+) tests failed.*/\1/' <<<"$summary")
-  passed=$((passed + total - bad))
-  failed=$((failed + bad))
-done
-[[ $failed -ne 0 ]] && status=1
-echo "SorelCheck: $passed passed, $failed failed"
+# One closing line over both runs; a run that left no results counts as a failure.
+for run in linux windows; do [[ -f "$results/$run.xml" ]] || status=1; done
+python3 scripts/test_summary.py "$results"/*.xml || status=1
 exit "$status"

@@ -49,6 +49,7 @@ echo "Wine prefix: $((SECONDS - started)) s"
 # ones go first (see tests/e2e/win32/CMakeLists.txt).
 rm -f build-win/Testing/Temporary/CTestCostData.txt
 status=0
-"${japanese[@]}" ctest --test-dir build-win --output-on-failure || status=$?
+"${japanese[@]}" ctest --test-dir build-win --output-on-failure \
+  ${SORELCHECK_JUNIT:+--output-junit "$SORELCHECK_JUNIT"} || status=$?
 echo "Wine part (prefix and tests): $((SECONDS - started)) s"
 exit "$status"

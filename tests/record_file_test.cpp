@@ -19,17 +19,32 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdarg>
 #include <functional>
 #include <utility>
 
 // Runs once just before the file layer's next lock attempt: lets a test put another run's
 // lock in the way, between the creation of a file and its locking.
 std::function<void(int fd)> before_next_lock;
+// While set, unnamed files are refused as by a file system that has none.
+bool refuse_unnamed_files = false;
 
-// Takes the place of the C library's flock for this test program.
+// These take the place of the C library's for this test program.
 extern "C" int flock(int fd, int operation) noexcept {
   if (before_next_lock) std::exchange(before_next_lock, {})(fd);
   return static_cast<int>(::syscall(SYS_flock, fd, operation));
+}
+extern "C" int open(const char* path, int flags, ...) {
+  va_list rest;
+  va_start(rest, flags);
+  const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(rest, mode_t) : 0;
+  va_end(rest);
+  if (refuse_unnamed_files && (flags & O_TMPFILE) == O_TMPFILE) {
+    errno = EOPNOTSUPP;
+    return -1;
+  }
+  return static_cast<int>(::syscall(SYS_openat, AT_FDCWD, path, flags, mode));
 }
 #endif
 
@@ -54,16 +69,45 @@ TEST(RecordFile, WritesPadRecordsAndKeepEverythingElse) {
   EXPECT_EQ(back, data);
   data.fill(0);
   file.WriteRecordExtending(3, data);  // inside the file: only record 3 changes
-  file.Close();
   const std::string written(512, '\xAB'), zeros(1024, '\0');
-  EXPECT_EQ(ReadAll(path),
+  EXPECT_EQ(ReadAll(OpenFileAt(path)),
             zeros + written + zeros + zeros.substr(512) + zeros + written + zeros.substr(512));
 }
 
 #ifndef _WIN32
-// The test file's folder is shared by all users: what stands at the path may be a trap. Root
-// may write and delete anything: another user's plain file must stay all the same.
-TEST(RecordFile, NeitherOpensNorDeletesWhatIsNotItsOwnPlainFile) {
+// The test file lives in a folder that all users share, so it has no name there: whatever
+// stands at the path (another user's file, another run's) stays as it was, and two files of
+// the same path never meet.
+TEST(RecordFile, AnUnnamedFileRunsBesideWhateverIsAtThePath) {
+  TempFolder folder;
+  const std::string path = folder.File("test.txt");
+  { std::ofstream(path) << "theirs"; }
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+  }
+  RecordFile first(path, 1024), second(path, 1024);
+  first.Open();
+  second.Open();
+  const std::array<std::uint8_t, 1> data{0x5A};
+  std::array<std::uint8_t, 1> back{};
+  first.WriteRecordExtending(3, data);
+  second.ReadRecord(3, back);
+  EXPECT_EQ(back[0], 0) << "two runs share one file";
+  second.CloseAndDelete();
+  first.CloseAndDelete();
+  EXPECT_EQ(ReadAll(path), "theirs");
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder.File("")), {}), 1) << "a name was left";
+}
+
+// Where the file system has no unnamed files, the file is named at the path, where it may meet
+// traps: nothing there that is not the user's own plain file is opened or deleted, and root may
+// write and delete anything, so another user's plain file must stay all the same.
+class NamedRecordFile : public ::testing::Test {
+  void SetUp() override { refuse_unnamed_files = true; }
+  void TearDown() override { refuse_unnamed_files = false; }
+};
+
+TEST_F(NamedRecordFile, NeitherOpensNorDeletesWhatIsNotItsOwnPlainFile) {
   TempFolder folder;
   const std::string target = folder.File("someone's.txt"), link = folder.File("link"),
                     second = folder.File("second-name"), fifo = folder.File("fifo"),
@@ -92,11 +136,12 @@ TEST(RecordFile, NeitherOpensNorDeletesWhatIsNotItsOwnPlainFile) {
 
 // A run never removes another run's file: not one that a live run holds locked, nor one that
 // replaced ours at the path. A leftover of a run that died goes.
-TEST(RecordFile, AnotherRunsFileStaysAndALeftoverGoes) {
+TEST_F(NamedRecordFile, AnotherRunsFileStaysAndALeftoverGoes) {
   TempFolder folder;
   const std::string path = folder.File("test.txt");
   RecordFile first(path, 1024), second(path, 1024);
   first.Open();
+  ASSERT_TRUE(fs::exists(path));
   // Another open file description: what a second run would have.
   second.DeleteLeftover(kLeftover);
   EXPECT_THROW(second.Open(), RunError);
@@ -113,9 +158,10 @@ TEST(RecordFile, AnotherRunsFileStaysAndALeftoverGoes) {
   first.CloseAndDelete();
   EXPECT_EQ(ReadAll(path), "another run's");
 }
+
 // A run whose new file another run's deletion locked first (and was killed before removing)
 // fails without leaving that empty file behind.
-TEST(RecordFile, AFailedOpenLeavesNoFileBehind) {
+TEST_F(NamedRecordFile, AFailedOpenLeavesNoFileBehind) {
   TempFolder folder;
   const std::string path = folder.File("test.txt");
   int other_run = -1;

@@ -31,6 +31,20 @@ class TempFolder {
   std::error_code ignored_;
 };
 
+// Where the file that a record file at `path` has open can be looked at: that path, or on Linux,
+// where the file has no name, its descriptor in /proc. Empty when there is none.
+inline std::string OpenFileAt(const std::string& path) {
+#ifndef _WIN32
+  const std::string unnamed = std::filesystem::path(path).parent_path().string() + "/#";
+  for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code gone;
+    const std::string target = std::filesystem::read_symlink(fd.path(), gone).string();
+    if (target.starts_with(unnamed) && target.ends_with(" (deleted)")) return fd.path().string();
+  }
+#endif
+  return std::filesystem::exists(path) ? path : "";
+}
+
 inline std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), {}};

@@ -1,13 +1,17 @@
 // The record file on POSIX systems (Linux).
-//   Ownership:   the test file lives in a folder that every user may write to, so nothing found
-//                at the path is trusted: a symbolic link is never followed, only a plain file of
-//                the user running the program (one link, never a FIFO or a folder) is opened or
-//                removed, and a run holds an exclusive lock on its file while it is open, so that
+//   Naming:      the file is made unnamed in the path's folder (O_TMPFILE), so the kernel frees
+//                it however the process ends, kill -9 and crashes included, and two runs never
+//                meet. Where the file system refuses that, it is named at the path instead.
+//   Ownership:   the folder is one every user may write to, so nothing found at the path is
+//                trusted: a symbolic link is never followed, only a plain file of the user
+//                running the program (one link, never a FIFO or a folder) is opened or removed,
+//                and a run holds an exclusive lock on its named file while it is open, so that
 //                a second run leaves it alone.
 //   Cached pages: dropped with posix_fadvise after the write, so the first replay reads the disk.
-//   Forced exit: no delete-on-close here; the explicit deletions are the only removal.
-//   Long write:  flushed behind as it goes (sync_file_range, Linux), so that no call blocks for
-//                seconds and the window is served between the pieces.
+//   Forced exit: a named file has no delete-on-close; the explicit deletions remove it.
+//   Long write:  a worker thread writes and flushes behind as it goes (sync_file_range, Linux),
+//                so that a stalled flush (a journal commit can hold one for most of a second)
+//                never keeps the caller from serving its window.
 
 #include "platform/seam/record_file.h"
 
@@ -18,6 +22,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <utility>
 #include <vector>
 
@@ -135,10 +140,24 @@ class Descriptor {
   int fd_;
 };
 
+// The path's folder, where the unnamed file lives.
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 }  // namespace
 
 void RecordFile::Open() {
   if (IsOpen()) throw RunError(kErrPathAccess);
+  const int unnamed = ::open(FolderOf(path_).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (unnamed >= 0) {
+    handle_ = unnamed;
+    return;
+  }
+  // Older kernels see a folder opened for writing, file systems without it refuse it.
+  if (errno != EISDIR && errno != EOPNOTSUPP) RaiseFromErrno();
   // Always a new file: the deletion before the test removed every earlier file of ours that no
   // live run holds, so what still stands at the path is not ours to write (another user's
   // file, a link, a FIFO, a file another run holds), and a file that existed before the
@@ -154,11 +173,56 @@ void RecordFile::Open() {
   handle_ = file.release();
 }
 
+namespace {
+
+// Asks a running worker to stop at its next piece and waits for it; what it raised is dropped.
+void StopWorker(std::future<bool>& worker, std::atomic<bool>& stop) noexcept {
+  if (!worker.valid()) return;
+  stop = true;
+  worker.wait();
+  worker = {};
+}
+
+}  // namespace
+
 void RecordFile::Close() noexcept {
   if (!IsOpen()) return;
+  // The worker must be done with the descriptor before it goes (and its number is reused).
+  StopWorker(fill_, stop_fill_);
   ::close(static_cast<int>(handle_));
   handle_ = kNoHandle;
 }
+
+namespace {
+
+// How often the caller is given the thread back while the worker writes.
+constexpr auto kServeInterval = std::chrono::milliseconds(10);
+
+// Zeros from `from` up to `to`, then the record, then the flush. False when `stop` ended it.
+bool FillAndFlush(int fd, std::int64_t from, std::int64_t to, std::vector<std::uint8_t> record,
+                  const std::atomic<bool>& stop) {
+  const std::vector<std::uint8_t> zeros(kFillChunk, 0);
+  std::int64_t on_device = from;  // the pieces before this are written back
+  for (std::int64_t at = from; at < to; at += kFillChunk) {
+    if (stop) return false;
+    WriteAll(fd, zeros.data(), std::min(kFillChunk, to - at), at);
+    StartWriteBack(fd, at, std::min(kFillChunk, to - at));
+    if (at - on_device >= kPiecesInFlight * kFillChunk) {
+      WaitForWriteBack(fd, on_device, kFillChunk);
+      on_device += kFillChunk;
+    }
+  }
+  // The last pieces one at a time, so that the final flush has little left to do.
+  for (; on_device < to; on_device += kFillChunk) {
+    if (stop) return false;
+    WaitForWriteBack(fd, on_device, std::min(kFillChunk, to - on_device));
+  }
+  WriteAll(fd, record.data(), static_cast<std::int64_t>(record.size()), to);
+  if (::fdatasync(fd) != 0) RaiseFromErrno();
+  return true;
+}
+
+}  // namespace
 
 bool RecordFile::WriteRecordExtending(std::int32_t record, std::span<const std::uint8_t> data,
                                       const BetweenPieces& between_pieces) {
@@ -167,31 +231,24 @@ bool RecordFile::WriteRecordExtending(std::int32_t record, std::span<const std::
   const std::int64_t offset = RecordOffset(record);
   struct stat info {};
   if (::fstat(fd, &info) != 0) RaiseFromErrno();
-
-  // Sparse file systems would leave the gap unallocated and the write would measure nothing.
-  // The file may be gone once between_pieces has run: its window was closed meanwhile.
-  const auto go_on = [&] { return !between_pieces || (between_pieces() && IsOpen()); };
-  const std::vector<std::uint8_t> zeros(kFillChunk, 0);
-  std::int64_t on_device = info.st_size;  // the pieces before this are written back
-  for (std::int64_t at = info.st_size; at < offset; at += kFillChunk) {
-    WriteAll(fd, zeros.data(), std::min(kFillChunk, offset - at), at);
-    StartWriteBack(fd, at, std::min(kFillChunk, offset - at));
-    if (at - on_device >= kPiecesInFlight * kFillChunk) {
-      WaitForWriteBack(fd, on_device, kFillChunk);
-      on_device += kFillChunk;
-    }
-    if (!go_on()) return false;
-  }
-  for (; on_device < offset; on_device += kFillChunk) {
-    WaitForWriteBack(fd, on_device, std::min(kFillChunk, offset - on_device));
-    if (!go_on()) return false;
-  }
   std::vector<std::uint8_t> full_record(static_cast<std::size_t>(record_length_), 0);
   std::copy_n(data.begin(), std::min<std::size_t>(data.size(), full_record.size()),
               full_record.begin());
-  WriteAll(fd, full_record.data(), record_length_, offset);
-  if (::fdatasync(fd) != 0) RaiseFromErrno();
-  return true;
+  // Sparse file systems would leave the gap unallocated and the write would measure nothing.
+  const std::int64_t from = std::min<std::int64_t>(info.st_size, offset);
+  stop_fill_ = false;
+  if (!between_pieces) return FillAndFlush(fd, from, offset, std::move(full_record), stop_fill_);
+
+  fill_ = std::async(std::launch::async, FillAndFlush, fd, from, offset, std::move(full_record),
+                     std::cref(stop_fill_));
+  do {
+    // A close meanwhile has stopped the worker already and taken the file.
+    if (!between_pieces() || !IsOpen()) {
+      StopWorker(fill_, stop_fill_);
+      return false;
+    }
+  } while (fill_.wait_for(kServeInterval) != std::future_status::ready);
+  return std::exchange(fill_, {}).get();  // the worker's error, if any, is raised here
 }
 
 void RecordFile::ReadRecord(std::int32_t record, std::span<std::uint8_t> data) {

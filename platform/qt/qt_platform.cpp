@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 #include "platform/qt/message_box.h"
 #include "platform/qt/screen_reader.h"
@@ -18,9 +19,33 @@ QMessageBox::Icon IconForStyle(MessageStyle style) {
   return style == MessageStyle::kCritical ? QMessageBox::Critical : QMessageBox::Information;
 }
 
+bool Set(const char* variable) {
+  const char* value = std::getenv(variable);
+  return value != nullptr && *value != '\0';
+}
+
+// In the language the user's locale asks for: Japanese, or else English.
+const char* NoDesktopMessage() {
+  for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    if (!Set(variable)) continue;
+    if (std::string_view(std::getenv(variable)).starts_with("ja")) {
+      return "SorelCheck はデスクトップのセッションの中で起動してください"
+             "（DISPLAY も WAYLAND_DISPLAY も設定されていません）。\n";
+    }
+    break;
+  }
+  return "SorelCheck needs a desktop session: start it on your desktop "
+         "(neither DISPLAY nor WAYLAND_DISPLAY is set).\n";
+}
+
 }  // namespace
 
 std::unique_ptr<Platform> CreatePlatform(int& argc, char** argv) {
+  // Started over ssh, say: Qt would abort with a core dump and advice to reinstall.
+  if (!Set("DISPLAY") && !Set("WAYLAND_DISPLAY") && !Set("QT_QPA_PLATFORM")) {
+    std::fputs(NoDesktopMessage(), stderr);
+    std::exit(1);
+  }
   return std::make_unique<QtPlatform>(argc, argv);
 }
 

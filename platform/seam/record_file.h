@@ -1,7 +1,9 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <span>
 #include <string>
 #include <utility>
@@ -10,9 +12,10 @@
 
 namespace sorel {
 
-// A file of fixed-length records numbered from 1, at a path fixed for the object's life, always
-// made new by Open. Failures raise RunError. Implemented once for POSIX (platform/posix) and once
-// for Win32 (platform/win32); each file opens with what it does differently.
+// A file of fixed-length records numbered from 1, at a path fixed for the object's life (on
+// POSIX systems the file itself has no name there where the file system allows it, see Open),
+// always made new by Open. Failures raise RunError. Implemented once for POSIX (platform/posix)
+// and once for Win32 (platform/win32); each file opens with what it does differently.
 //
 // What stands at the test file's path may be somebody else's: on POSIX systems it lives in a
 // folder that every user may write to, on Windows c:\temp.txt is a name people and other
@@ -26,9 +29,10 @@ class RecordFile {
   RecordFile(const RecordFile&) = delete;
   RecordFile& operator=(const RecordFile&) = delete;
 
-  // Creates a new file (POSIX also locks it); anything already at the path is refused. A
-  // failed open leaves nothing of its own behind. Win32 opens with delete access, so other
-  // programs need delete sharing to open the file.
+  // Creates a new file; anything already at the path is refused. A failed open leaves nothing
+  // of its own behind. POSIX makes the file unnamed in the path's folder where the file system
+  // allows it, so that the system frees it however the process ends; elsewhere it is named and
+  // locked. Win32 opens with delete access, so other programs need delete sharing to open it.
   void Open();
   // Set before Open: the system deletes the file once its last handle is closed, however the
   // process ends. Only Windows offers this; elsewhere the explicit deletions remain the only
@@ -50,15 +54,16 @@ class RecordFile {
 
   const std::string& path() const { return path_; }
 
-  // Called between the pieces of a long write; false stops the write.
+  // Called again and again while a long write runs; false stops the write.
   using BetweenPieces = std::function<bool()>;
 
   // Writes data into the start of record `record` and pads the record to its full length.
   // Space the file gains in front of the record is written with zeros (never over bytes that
   // existed) and everything is flushed to the device before this returns, so the time it
   // takes is the time the storage needs, on sparse file systems too. The zeros go in pieces of
-  // 1 MiB, flushed as they go so that no call waits long, with `between_pieces` called after
-  // each; false when it stopped the write, which then leaves the file as it is.
+  // 1 MiB, flushed as they go; `between_pieces` is called at least every few tens of
+  // milliseconds meanwhile (POSIX: while a worker thread writes; Win32: after each piece).
+  // False when it stopped the write, which then leaves the file as it is; Close stops it too.
   bool WriteRecordExtending(std::int32_t record, std::span<const std::uint8_t> data,
                             const BetweenPieces& between_pieces = {});
 
@@ -85,6 +90,9 @@ class RecordFile {
   std::int64_t record_length_;
   std::intptr_t handle_ = kNoHandle;
   bool delete_when_last_closed_ = false;
+  // POSIX: the long write's worker, which Close stops and waits for before the file goes.
+  std::future<bool> fill_;
+  std::atomic<bool> stop_fill_{false};
   std::function<void(std::int32_t)> read_observer_;
 };
 

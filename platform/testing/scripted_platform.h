@@ -5,7 +5,8 @@
 //                actions that run when the program next processes pending events; calls the
 //                core defers run then too, and in RunEventLoop, which returns once nothing is
 //                left to deliver.
-//   Type-ahead:  nothing queues up behind the program's back, so there is nothing to drop.
+//   Type-ahead:  dropping it delivers the queued actions, as the real back ends serve a close
+//                that came meanwhile; the core does not act on the keys among them.
 //   Files:       the real file layer of the system it is built for, on a temp folder.
 //   Sound:       records the paths it is asked to play; a missing sample is not noticed.
 //   Ending:      EndProgram throws ProgramEnded instead of ending the process.
@@ -101,7 +102,8 @@ class ScriptedPlatform : public Platform {
     ++window_served_;
     ProcessPendingEvents();
   }
-  void DiscardTypeAhead() override {}
+  // As the real ones: what came is delivered (a close is served, the core drops the keys).
+  void DiscardTypeAhead() override { ProcessPendingEvents(); }
   [[noreturn]] void EndProgram(int exit_status) override { throw ProgramEnded{exit_status}; }
   float SecondsSinceMidnight() override {
     if (at_clock_reading) at_clock_reading();

@@ -3,6 +3,8 @@ xdotool types, PulseAudio tools tell whether a sound was really played."""
 
 import os
 import re
+import resource
+import signal
 import subprocess
 import time
 import warnings
@@ -15,7 +17,8 @@ warnings.filterwarnings("ignore", category=ImportWarning)
 import pyatspi  # noqa: E402
 from gi.repository import Atspi  # noqa: E402
 
-TEST_FILE = "/var/tmp/sorelcheck-temp.txt"
+TEST_FILE = "/var/tmp/sorelcheck-temp.txt"  # only where the file system has no unnamed files
+TEST_FOLDER = os.path.dirname(TEST_FILE)
 TEST_FILE_SIZE = 734_003_200
 NULL_SINK = "testnull"
 
@@ -94,8 +97,37 @@ class MessageBox:
 DIE_WITH_TEST = ["setpriv", "--pdeathsig", "TERM", "--"]
 
 
+def used_bytes(folder=TEST_FOLDER):
+    info = os.statvfs(folder)
+    return (info.f_blocks - info.f_bfree) * info.f_frsize
+
+
+def open_test_file(pid):
+    """Where the run's test file can be read while the program has it open: its descriptor in
+    /proc (the file has no name in the folder), or its name; None when it has none open."""
+    fds = f"/proc/{pid}/fd"
+    for fd in os.listdir(fds):
+        target = os.readlink(os.path.join(fds, fd))
+        if target == TEST_FILE or (target.startswith(TEST_FOLDER + "/#") and
+                                   target.endswith(" (deleted)")):
+            return os.path.join(fds, fd)
+    return None
+
+
+def limit_file_size(size):
+    """For a child: writes beyond `size` fail as on a full disk (EFBIG, not a signal)."""
+    def apply():
+        resource.setrlimit(resource.RLIMIT_FSIZE, (size, resource.RLIM_INFINITY))
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+    return apply
+
+
+def no_core_dump():
+    resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
+
+
 class Program:
-    def __init__(self, binary, log_path, always_on=True):
+    def __init__(self, binary, log_path, always_on=True, before_start=no_core_dump):
         """One run of the binary; without always_on it asks the bus whether a reader runs."""
         self.log_path = log_path
         self.log = open(log_path, "wb")
@@ -104,7 +136,8 @@ class Program:
             del env["QT_LINUX_ACCESSIBILITY_ALWAYS_ON"]
         self.process = subprocess.Popen(
             DIE_WITH_TEST + [binary], stdin=subprocess.DEVNULL, stdout=self.log,
-            stderr=subprocess.STDOUT, cwd=os.path.dirname(log_path), env=env)
+            stderr=subprocess.STDOUT, cwd=os.path.dirname(log_path), env=env,
+            preexec_fn=before_start)
         self.pid = self.process.pid  # setpriv execs the program in place
 
     def attach(self):
@@ -163,9 +196,8 @@ class Program:
         with open(f"/proc/{self.pid}/task/{self.pid}/io") as io:
             return int(re.search(r"^syscr: (\d+)$", io.read(), re.M).group(1))
 
-    def holds_open(self, path):
-        fds = f"/proc/{self.pid}/fd"
-        return any(os.path.realpath(os.path.join(fds, fd)) == path for fd in os.listdir(fds))
+    def test_file(self):
+        return open_test_file(self.pid)
 
     def wait_exit(self, timeout):
         try:

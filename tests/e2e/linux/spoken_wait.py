@@ -108,7 +108,7 @@ def one_run(binary, texts, orca, log):
 
         def result_box():
             nonlocal write_started
-            if write_started is None and os.path.exists(TEST_FILE):
+            if write_started is None and desktop.open_test_file(program.pid):
                 write_started = clock()
             return boxes() - {start}
 

@@ -96,7 +96,7 @@ class SlowWriteTest(test_sorelcheck.ProgramTestCase):
         self.wait_ready_for_keys()
         self.escape_and_check_exit()
 
-    def leave_during_write(self, how, request):
+    def leave_during_write(self, how, request, status=0):
         """OK starts the write; request(window) asks the program to leave while it writes."""
         start = self.program.wait_for_message(timeout=10)
         window = self.program.main_window_id()
@@ -105,14 +105,14 @@ class SlowWriteTest(test_sorelcheck.ProgramTestCase):
         written = self.wait_for_write_under_way(before, how)
         asked_at = time.monotonic()
         request(window)
-        status = self.program.wait_exit(20)
+        ended = self.program.wait_exit(20)
         took = time.monotonic() - asked_at
         print(f"{how} with {written >> 20} of 700 MiB on the device: "
-              f"ended {took:.2f} s later, status {status}")
+              f"ended {took:.2f} s later, status {ended}")
         # A failure box would wait for its OK and then end the program with status 1.
-        self.assertEqual(status, 0, f"exit status after {how}")
+        self.assertEqual(ended, status, f"exit status after {how}")
         self.assertLessEqual(took, LEAVING_TIME, f"the program ended {took:.2f} s after {how}")
-        self.assertFalse(os.path.lexists(self.desktop.TEST_FILE), f"test file left after {how}")
+        self.check_nothing_left(how, slack=1 << 20)  # nobody else writes to this disk
 
     def test_sigterm_during_write(self):
         self.leave_during_write(
@@ -125,6 +125,14 @@ class SlowWriteTest(test_sorelcheck.ProgramTestCase):
         self.leave_during_write(
             "the window destroyed from outside",
             lambda window: self.desktop.run(["xdotool", "windowclose", window]))
+
+    # The kernel frees the unnamed file with its last descriptor, however the program ends.
+    def test_killed_during_write(self):
+        self.leave_during_write("kill -9", lambda _: self.program.process.kill(), -signal.SIGKILL)
+
+    def test_crashed_during_write(self):
+        self.leave_during_write("a crash (SIGSEGV)", lambda _: self.program.process.send_signal(
+            signal.SIGSEGV), -signal.SIGSEGV)
 
 
 if __name__ == "__main__":

@@ -1,46 +1,41 @@
 #!/usr/bin/python3
-"""What other programs do to a run: a second run beside it, a client destroying its window."""
+"""What other programs do to a run: a second run beside it, a kill, a client destroying its
+window."""
 
 import os
+import signal
 
 import test_sorelcheck
 
 
 class FromOutsideTest(test_sorelcheck.ProgramTestCase):
-    def start_second_run(self, name):
-        second = self.desktop.Program(self.program_binary(), f"{self.work_dir}/{name}.log")
-        self.addCleanup(second.stop)
-        second.attach()
-        return second, second.wait_for_message(timeout=10)
-
-    def test_a_second_run_leaves_the_first_runs_file_alone(self):
+    def test_a_second_run_beside_the_first_then_kill_9(self):
         self.run_disk_test()
         self.wait_ready_for_keys()
-        test_file = self.desktop.TEST_FILE
-        first = os.stat(test_file)
+        first_file = os.stat(self.program.test_file())
 
-        # Ended at its start message (by a logout, say): it created nothing, so removes nothing.
-        second, _ = self.start_second_run("ended-at-start")
-        second.process.terminate()
-        self.assertEqual(second.wait_exit(5), 0, "exit status of the second run")
-        # Running through: the file is held by a live run, so the test fails.
-        second, start = self.start_second_run("run-through")
-        start.press_ok()
-        failure = second.wait_for_message(after=start, timeout=20)
-        self.assertEqual((failure.title, failure.text), (test_sorelcheck.TEXTS["failure_title"],
-                                                          test_sorelcheck.TEXTS["failure"]))
-        failure.press_ok()
-        self.assertGreater(second.wait_exit(5), 0, "exit status after the failure message")
-
-        now = os.stat(test_file)
+        # Each run has a file of its own: the second makes its test while the first waits.
+        second = self.desktop.Program(self.program_binary(), f"{self.work_dir}/second.log")
+        self.addCleanup(second.stop)
+        second.attach()
+        self.program, first = second, self.program
+        self.run_disk_test()
+        self.wait_ready_for_keys()
+        self.program = first
+        now = os.stat(self.program.test_file())
         self.assertEqual((now.st_ino, now.st_size, now.st_mtime_ns),
-                         (first.st_ino, first.st_size, first.st_mtime_ns),
+                         (first_file.st_ino, first_file.st_size, first_file.st_mtime_ns),
                          "the first run's file was replaced or written")
-        self.assertTrue(self.program.holds_open(test_file))
         before = self.program.read_calls()
         self.program.key("Down")
         self.desktop.wait_until("the first run's replay",
                                 lambda: self.program.read_calls() - before >= 126, 10)
+
+        # Killed while it waits for keys: nothing of its file stays, the other run's does.
+        self.program.process.send_signal(signal.SIGKILL)
+        self.assertEqual(self.program.wait_exit(5), -signal.SIGKILL)
+        self.assertTrue(second.test_file())
+        self.program = second
         self.escape_and_check_exit()
 
     def test_window_destroyed_from_outside(self):
@@ -48,7 +43,7 @@ class FromOutsideTest(test_sorelcheck.ProgramTestCase):
         self.wait_ready_for_keys()
         self.desktop.run(["xdotool", "windowclose", self.program.main_window_id()])
         self.assertEqual(self.program.wait_exit(3), 0, "exit status once the window was gone")
-        self.assertFalse(os.path.lexists(self.desktop.TEST_FILE), "test file left behind")
+        self.check_nothing_left("the window was destroyed")
 
 
 if __name__ == "__main__":
