@@ -40,6 +40,8 @@ QFont JapaneseFont(const char* family, int points) {
 
 }  // namespace
 
+QString LabelObjectName(LabelId id) { return QString("Label%1").arg(static_cast<int>(id)); }
+
 QString WithPlainLineBreaks(const std::string& text) {
   QString result = QString::fromStdString(text);
   result.replace("\r\n", "\n");
@@ -62,11 +64,14 @@ MainWindow::MainWindow(const WindowLayout& layout, WindowEvents& events) : event
   client->setFocusPolicy(Qt::NoFocus);
   setCentralWidget(client);
   setFixedSize(layout.client_width, layout.client_height);
+  setFocusPolicy(Qt::StrongFocus);
 
+  QLabel* welcome = nullptr;
+  QList<FittedText> others;  // in the window's font, each with the longest text it shows
   for (const LabelLayout& placement : layout.labels) {
     auto* label = new QLabel(client);
     // Named before its text: the accessible interface is chosen by name on the first change.
-    label->setObjectName(QString("Label%1").arg(static_cast<int>(placement.id)));
+    label->setObjectName(LabelObjectName(placement.id));
     label->setText(WithPlainLineBreaks(placement.caption));
     label->setGeometry(placement.left, placement.top, placement.width, placement.height);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -74,17 +79,16 @@ MainWindow::MainWindow(const WindowLayout& layout, WindowEvents& events) : event
     label->setFocusPolicy(Qt::NoFocus);
     label->setVisible(placement.visible_at_start);
     labels_[placement.id] = label;
+    if (placement.role == LabelRole::kWelcomePanel) {
+      welcome = label;
+    } else {
+      const char* shown = placement.later_caption ? placement.later_caption : placement.caption;
+      others.append({WithPlainLineBreaks(shown), label->size()});
+    }
   }
-  // No label may cut its text, whichever Japanese faces this desktop has. Label2 to Label4 use
-  // the window's font; Label4 is seen only with the progress note.
-  const auto shown = [this](LabelId id, const QString& text) {
-    return FittedText{text, labels_.at(id)->size()};
-  };
-  setFont(
-      FittingFont(font(), {shown(LabelId::kLabel2, label(LabelId::kLabel2)->text()),
-                           shown(LabelId::kLabel3, label(LabelId::kLabel3)->text()),
-                           shown(LabelId::kLabel4, QString::fromUtf8(layout.progress_caption))}));
-  QLabel* welcome = labels_.at(LabelId::kLabel1);
+  // No label may cut its text, whichever Japanese faces this desktop has.
+  setFont(FittingFont(font(), others));
+  if (welcome == nullptr) return;
   welcome->setFont(FittingFont(JapaneseFont(layout.welcome_font_family, layout.welcome_font_points),
                                {{welcome->text(), welcome->size()}}));
   // The welcome text stands on a window-coloured panel inside the dialog-coloured window.
@@ -97,8 +101,6 @@ MainWindow::MainWindow(const WindowLayout& layout, WindowEvents& events) : event
   }
   welcome->setPalette(panel);
   welcome->setAutoFillBackground(true);
-
-  setFocusPolicy(Qt::StrongFocus);
 }
 
 bool MainWindow::event(QEvent* event) {

@@ -27,6 +27,9 @@ class MainWindow : public QMainWindow {
   std::map<LabelId, QLabel*> labels_;
 };
 
+// The object name a label gets, by which other parts of the back end find it.
+QString LabelObjectName(LabelId id);
+
 // Qt shows a CR or CR LF as a line break but screen readers get the raw characters.
 QString WithPlainLineBreaks(const std::string& text);
 

@@ -51,11 +51,14 @@ std::unique_ptr<Platform> CreatePlatform(int& argc, char** argv) {
 
 QtPlatform::QtPlatform(int& argc, char** argv) : application_(argc, argv) {
   QApplication::setApplicationName("SorelCheck");
-  // The progress label is spoken as it shows, so the wait for the test file is not silent.
-  AnnounceLabelWhenShown("Label4");
 }
 
 void QtPlatform::OpenWindowImpl(const WindowLayout& layout) {
+  for (const LabelLayout& label : layout.labels) {
+    if (label.role == LabelRole::kAnnouncedWhenShown) {
+      AnnounceLabelWhenShown(LabelObjectName(label.id));
+    }
+  }
   window_ = std::make_unique<MainWindow>(layout, events());
   const auto close_requested = [this] { events().CloseRequested(); };
   RouteTerminationSignals(close_requested);

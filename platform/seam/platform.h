@@ -16,7 +16,14 @@ namespace sorel {
 
 enum class LabelId { kLabel1 = 1, kLabel2, kLabel3, kLabel4 };
 
-// The window's mouse pointer, by the codes the program was designed with.
+// What a label is besides its text, for the back end to render it so.
+enum class LabelRole {
+  kText,                // the window's font and colours
+  kWelcomePanel,        // the layout's own font, on the window-background colour
+  kAnnouncedWhenShown,  // a screen reader speaks its text as soon as it shows
+};
+
+// The window's mouse pointer: Windows' cursor codes, which the core keeps on every system.
 enum class MousePointer { kDefault = 0, kBusy = 11 };
 
 // Message box styles: one OK button with this icon.
@@ -24,9 +31,12 @@ enum class MessageStyle { kCritical = 16, kInformation = 64 };
 
 struct LabelLayout {
   LabelId id;
+  LabelRole role;
   int left, top, width, height;  // pixels at 96 dpi
   bool visible_at_start;
   const char* caption;  // lines end in CR LF
+  // The text it shows later instead, which its font must fit too; null if none.
+  const char* later_caption = nullptr;
 };
 
 // What the window looks like when it opens. Texts are UTF-8.
@@ -34,11 +44,9 @@ struct WindowLayout {
   const char* caption;
   int client_width, client_height;  // pixels at 96 dpi
   std::span<const LabelLayout> labels;
-  // Label1's own font; the other labels use the window's.
+  // The welcome panel's own font; the other labels use the window's.
   const char* welcome_font_family;
   int welcome_font_points;
-  // What Label4 shows while the test file is made: its text must fit too.
-  const char* progress_caption;
 };
 
 // Everything the core needs from its window and the system. Texts are UTF-8.

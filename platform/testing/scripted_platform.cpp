@@ -4,7 +4,11 @@ namespace sorel {
 
 void ScriptedPlatform::OpenWindowImpl(const WindowLayout& layout) {
   for (const LabelLayout& label : layout.labels) {
-    if (label.id == LabelId::kLabel4) label4_caption_ = label.caption;
+    if (label.role == LabelRole::kWelcomePanel) welcome_ = label.id;
+    if (label.role == LabelRole::kAnnouncedWhenShown) {
+      announced_ = label.id;
+      announced_caption_ = label.caption;
+    }
   }
   window_open_ = true;
 }
@@ -20,8 +24,8 @@ void ScriptedPlatform::CloseWindow() {
 }
 
 std::string ScriptedPlatform::Screen() const {
-  return std::to_string(static_cast<int>(pointer_)) + (label1_enabled_ ? "/on/" : "/off/") +
-         (label4_visible_ ? "shown " : "hidden ") + label4_caption_;
+  return std::to_string(static_cast<int>(pointer_)) + (welcome_enabled_ ? "/on/" : "/off/") +
+         (announced_visible_ ? "shown " : "hidden ") + announced_caption_;
 }
 
 void ScriptedPlatform::ShowMessage(const std::string& prompt, MessageStyle style,

@@ -61,7 +61,8 @@ class ScriptedPlatform : public Platform {
   void PressKey(std::int16_t key_code);
   void CloseWindow();
 
-  // What the screen shows: "pointer code/Label1 on|off/Label4 shown|hidden caption".
+  // What the screen shows: "pointer code/welcome panel on|off/announced label shown|hidden
+  // caption".
   std::string Screen() const;
   const std::vector<Message>& messages() const { return messages_; }
   const std::vector<std::string>& sounds() const { return sounds_; }
@@ -81,13 +82,13 @@ class ScriptedPlatform : public Platform {
     deferred_calls_.push_back(std::move(call));
   }
   void SetLabelCaption(LabelId label, const std::string& text) override {
-    if (label == LabelId::kLabel4) label4_caption_ = text;
+    if (label == announced_) announced_caption_ = text;
   }
   void SetLabelVisible(LabelId label, bool visible) override {
-    if (label == LabelId::kLabel4) label4_visible_ = visible;
+    if (label == announced_) announced_visible_ = visible;
   }
   void SetLabelEnabled(LabelId label, bool enabled) override {
-    if (label == LabelId::kLabel1) label1_enabled_ = enabled;
+    if (label == welcome_) welcome_enabled_ = enabled;
   }
   void SetMousePointer(MousePointer pointer) override { pointer_ = pointer; }
   void ShowMessage(const std::string& prompt, MessageStyle style,
@@ -124,10 +125,12 @@ class ScriptedPlatform : public Platform {
   std::size_t clock_next_ = 0;
   std::vector<Message> messages_;
   std::vector<std::string> sounds_;
-  // The program changes only these: Label1's state and Label4's caption and visibility.
-  bool label1_enabled_ = true;
-  bool label4_visible_ = false;
-  std::string label4_caption_;
+  // The program changes only these: the welcome panel's state and the announced label's
+  // caption and visibility.
+  LabelId welcome_{}, announced_{};
+  bool welcome_enabled_ = true;
+  bool announced_visible_ = false;
+  std::string announced_caption_;
   MousePointer pointer_ = MousePointer::kDefault;
   bool window_open_ = false;
   int windows_ended_ = 0;
