@@ -18,7 +18,7 @@ void Drop(pa_operation* operation) {
   if (operation) pa_operation_unref(operation);
 }
 
-// The form builds its paths with backslashes, the separator of its home system.
+// The core joins the program's folder and a sample's name with a backslash on every system.
 std::string LocalPath(std::string path) {
   std::replace(path.begin(), path.end(), '\\', '/');
   return path;
