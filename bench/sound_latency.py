@@ -1,17 +1,16 @@
 #!/usr/bin/python3
 """Key to audible sound, end to end, for one or more builds of the real program, in one run.
 
-Runs inside scripts/desktop_session.sh with a private /var/tmp (root), from the checkout:
-  d=$(mktemp -d /tmp/vt.XXXX); chmod 1777 $d
-  unshare -m --propagation private sh -c "mount --bind $d /var/tmp && exec \
-    scripts/desktop_session.sh bench/sound_latency.py --probe \
-    build-test/bench/libsorelcheck_replay_probe.so before=OLD/SorelCheck after=build-test/SorelCheck"
+Runs inside scripts/desktop_session.sh, from the checkout (after scripts/test.sh has built):
+  scripts/desktop_session.sh bench/sound_latency.py --facts build-test/tests/sorelcheck_facts \
+    --probe build-test/bench/libsorelcheck_replay_probe.so before=OLD/SorelCheck \
+    after=build-test/SorelCheck
 
 Each run starts the program with the probe preloaded, passes its three messages with Return,
 caches the whole test file, then presses Down ten times (a1..a5 first, then their repeats),
 drops the file's pages and presses Up (a4 cold), then Down, Up (a4 warm). Every key is injected
 with XTest and stamped; the null sink's monitor is recorded and the onset is taken from the
-recording's sample clock. The reference, measured the same way after every press: the same
+recording's sample clock (tests/e2e/sink.py). The reference, measured the same way after every press: the same
 sample written into an already-open `pacat` stream, and `paplay` of the file. A silent stream
 keeps the sink running. Runs of the builds alternate; the samples come from the first build's
 folder. Prints a markdown table. Takes about a minute per run and build.
@@ -25,125 +24,26 @@ another session's Orca nor is taken for one.
 
 import argparse
 import ctypes
+import json
 import mmap
 import os
 import statistics
 import struct
 import subprocess
 import sys
-import threading
+import tempfile
 import time
 
-SINK = "testnull"
-RATE = 44100  # the null sink's own rate: the monitor is not resampled
-TEST_FILE = "/var/tmp/sorelcheck-temp.txt"
-SOUND = 300  # |sample| that counts as the onset, 16-bit
-SILENCE = 64
-TRACE_READS = {1: 126, 2: 233, 3: 251, 4: 303, 5: 198}
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path[:0] = [os.path.join(HERE, "../tests/e2e"), os.path.join(HERE, "../tests/e2e/linux")]
+import sink  # noqa: E402
+from sink import SINK, Sink, wait_for  # noqa: E402
+
+TEST_FOLDER = "/var/tmp"
 
 
 def run(args, **kwargs):
     return subprocess.run(args, capture_output=True, text=True, timeout=20, **kwargs)
-
-
-class Orca:
-    """Debian's Orca on the session's accessibility bus, speaking into its own null sink."""
-
-    SPEECH_SINK = "speechnull"
-    STATUS = ["--dest", "org.a11y.Bus", "--object-path", "/org/a11y/bus"]
-
-    def __init__(self):
-        run(["pactl", "load-module", "module-null-sink", f"sink_name={self.SPEECH_SINK}"],
-            check=True)
-        self.process = None
-
-    def start(self):
-        # speech-dispatcher, started by Orca, inherits the sink.
-        self.process = subprocess.Popen(["orca"], stdout=subprocess.DEVNULL,
-                                        stderr=subprocess.DEVNULL,
-                                        env=dict(os.environ, PULSE_SINK=self.SPEECH_SINK))
-        address = run(["gdbus", "call", "--session", *self.STATUS, "--method",
-                       "org.a11y.Bus.GetAddress"], check=True).stdout.strip()[2:-3]
-
-        def listening():
-            if self.process.poll() is not None:
-                raise RuntimeError(f"Orca ended with status {self.process.returncode}")
-            listed = run(["gdbus", "call", "--address", address, "--dest",
-                          "org.a11y.atspi.Registry", "--object-path",
-                          "/org/a11y/atspi/registry/deviceeventcontroller", "--method",
-                          "org.a11y.atspi.DeviceEventController.GetKeystrokeListeners"])
-            return listed.returncode == 0 and "objectpath" in listed.stdout
-
-        wait_for("Orca listening to keys", listening, 60)
-        time.sleep(2)  # its welcome is spoken and its start-up work done
-
-    def stop(self):
-        if self.process and self.process.poll() is None:
-            self.process.terminate()
-            self.process.wait(10)
-        self.process = None
-        # As a desktop whose screen reader was turned off: programs see accessibility off.
-        for name in ("ScreenReaderEnabled", "IsEnabled"):
-            run(["gdbus", "call", "--session", *self.STATUS, "--method",
-                 "org.freedesktop.DBus.Properties.Set", "org.a11y.Status", name, "<false>"])
-
-
-class Recorder:
-    """The sink's monitor, with each frame's time taken from the sample clock."""
-
-    def __init__(self):
-        self.data = bytearray()
-        self.offset = None  # monotonic time of frame 0, the earliest that arrivals allow
-        self.lock = threading.Lock()
-        self.process = subprocess.Popen(
-            ["parec", "-d", f"{SINK}.monitor", "--raw", "--format=s16le", f"--rate={RATE}",
-             "--channels=2", "--latency-msec=5"], stdout=subprocess.PIPE)
-        threading.Thread(target=self._read, daemon=True).start()
-
-    def _read(self):
-        fd = self.process.stdout.fileno()
-        while chunk := os.read(fd, 4096):
-            arrived = time.monotonic()
-            with self.lock:
-                self.data += chunk
-                start = arrived - len(self.data) // 4 / RATE
-                self.offset = start if self.offset is None else min(self.offset, start)
-
-    def frames(self, first=0):
-        """Samples (left, right interleaved) from frame `first` on."""
-        with self.lock:
-            return memoryview(bytes(self.data[first * 4: len(self.data) // 4 * 4])).cast("h")
-
-    def wait_silence(self, seconds=0.1, timeout=5):
-        deadline = time.monotonic() + timeout
-        window = int(seconds * RATE)
-        while time.monotonic() < deadline:
-            with self.lock:
-                recorded = len(self.data) // 4
-            tail = self.frames(max(0, recorded - window))
-            if recorded >= window and max(map(abs, tail)) < SILENCE:
-                return
-            time.sleep(0.02)
-        raise RuntimeError("the sink did not fall silent")
-
-    def onset_ms(self, stamp, limit=2.0):
-        """Milliseconds from `stamp` to the first frame of sound after it."""
-        first = max(0, int((stamp - self.offset) * RATE))
-        samples = self.frames(first)[: int(limit * RATE) * 2]
-        for index, value in enumerate(samples):
-            if abs(value) >= SOUND:
-                return ((self.offset + (first + index // 2) / RATE) - stamp) * 1000
-        return None
-
-    def heard(self, stamp):
-        """Waits for a sound after `stamp` and for its end; returns its onset in ms."""
-        onset = wait_for("sound on the sink", lambda: self.onset_ms(stamp), 3)
-        self.wait_silence()
-        return onset
-
-    def stop(self):
-        self.process.terminate()
-        self.process.wait(5)
 
 
 class Keyboard:
@@ -169,15 +69,6 @@ class Keyboard:
         self.xtst.XTestFakeKeyEvent(self.display, code, 0, 0)
         self.x.XFlush(self.display)
         return stamp
-
-
-def wait_for(what, probe, timeout=30):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if (found := probe()):
-            return found
-        time.sleep(0.02)
-    raise RuntimeError(f"no {what} after {timeout} s")
 
 
 def visible_window(title, pid):
@@ -221,7 +112,7 @@ class Sample:
         self.pcm = data[data.index(b"data") + 8:]
 
 
-def one_run(binary, probe, recorder, keyboard, samples, opened, orca=False):
+def one_run(binary, probe, recorder, keyboard, samples, opened, reads, orca=False):
     """One program run; returns its figures."""
     figures = {"first": {}, "repeat": {}, "warm": [], "floor": [], "paplay": [], "to_write": [],
                "write_to_sound": []}
@@ -245,11 +136,11 @@ def one_run(binary, probe, recorder, keyboard, samples, opened, orca=False):
             else:
                 quiet_since = quiet_since or time.monotonic()
                 time.sleep(0.05)
-        main = wait_for("main window", lambda: visible_window("Sorel動作確認", program.pid))
+        main = wait_for("main window", lambda: visible_window("Sorel動作確認", program.pid), 30)
         run(["xdotool", "windowactivate", "--sync", main])
         # The test file has no name: it is read through the program's descriptor.
         fd = next(int(n) for n in os.listdir(f"/proc/{program.pid}/fd")
-                  if os.readlink(f"/proc/{program.pid}/fd/{n}").startswith("/var/tmp/#"))
+                  if os.readlink(f"/proc/{program.pid}/fd/{n}").startswith(TEST_FOLDER + "/#"))
         test_file = f"/proc/{program.pid}/fd/{fd}"
         with open(test_file, "rb") as file:  # every page cached: first and repeat differ only
             while file.read(1 << 20):       # by what the program itself does
@@ -257,12 +148,12 @@ def one_run(binary, probe, recorder, keyboard, samples, opened, orca=False):
         probe_log = ProbeLog(log_path)
 
         def press(key, number):
-            recorder.wait_silence()
+            recorder.wait_for_silence(0.1)
             stamp = keyboard.press(key)
             return stamp, recorder.heard(stamp)
 
         def references(number):
-            recorder.wait_silence()
+            recorder.wait_for_silence(0.1)
             stamp = time.monotonic()
             opened.stdin.write(samples[number].pcm)
             opened.stdin.flush()
@@ -287,11 +178,11 @@ def one_run(binary, probe, recorder, keyboard, samples, opened, orca=False):
         os.posix_fadvise(fd_file, 0, 0, os.POSIX_FADV_DONTNEED)
         os.close(fd_file)
         stamp, figures["cold_a4_sound"] = press("Up", 4)
-        figures["cold_a4"] = probe_log.replay_ms(fd, stamp, TRACE_READS[4])
+        figures["cold_a4"] = probe_log.replay_ms(fd, stamp, reads[3])
         press("Down", 5)
         stamp, onset = press("Up", 4)
         figures["warm"].append(onset)
-        figures["warm_a4"] = probe_log.replay_ms(fd, stamp, TRACE_READS[4])
+        figures["warm_a4"] = probe_log.replay_ms(fd, stamp, reads[3])
         keyboard.press("Escape")
         program.wait(10)
     finally:
@@ -300,8 +191,6 @@ def one_run(binary, probe, recorder, keyboard, samples, opened, orca=False):
             program.wait()
         if os.path.exists(log_path):
             os.remove(log_path)
-        if os.path.exists(TEST_FILE):
-            os.remove(TEST_FILE)
     return figures
 
 
@@ -313,22 +202,29 @@ def percentile(values, share):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--probe", required=True)
+    parser.add_argument("--facts", required=True, help="tests/sorelcheck_facts of the build")
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--orca", action="store_true",
                         help="each build also with Orca running, side by side")
     parser.add_argument("builds", nargs="+", help="LABEL=BINARY")
     args = parser.parse_args()
     builds = [tuple(b.split("=", 1)) for b in args.builds]
-    orca = Orca() if args.orca else None
+    facts = json.loads(run([args.facts], check=True).stdout)
+    reads = [sample["reads"] for sample in facts["samples"]]
+    if args.orca:
+        from orca import Orca  # needs the accessibility bus of desktop_session.sh
+
+        orca = Orca(tempfile.mkdtemp(prefix="sorelcheck-orca-"), speech_sink="speechnull")
+    else:
+        orca = None
     folder = os.path.dirname(os.path.abspath(builds[0][1]))
     samples = {n: Sample(folder, n) for n in range(1, 6)}
 
-    silent = subprocess.Popen(["pacat", "--playback", "--raw", "--latency-msec=10",
-                               f"--device={SINK}", "/dev/zero"])
+    silent = sink.keep_running()
     opened = subprocess.Popen(["pacat", "--playback", "--raw", "--format=s16le", "--rate=22050",
                                "--channels=1", "--latency-msec=10", f"--device={SINK}"],
                               stdin=subprocess.PIPE)
-    recorder = Recorder()
+    recorder = Sink()
     keyboard = Keyboard()
     settings = [("", False)] + ([(" + Orca", True)] if orca else [])
     results = {label + suffix: [] for suffix, _ in settings for label, _ in builds}
@@ -342,7 +238,7 @@ def main():
                     print(f"run {round_number + 1}: {label}{suffix}", file=sys.stderr)
                     results[label + suffix].append(one_run(
                         os.path.abspath(binary), args.probe, recorder, keyboard, samples, opened,
-                        orca is not None))
+                        reads, orca is not None))
                 if with_orca:
                     orca.stop()
     finally:

@@ -18,5 +18,5 @@ done
 [[ ${#binaries[@]} -eq 0 ]] && binaries=("$PWD/build-test/SorelCheck")
 # Everything started inside ends with the namespace: Orca, speech-dispatcher, the program.
 exec unshare --pid --fork --mount-proc scripts/desktop_session.sh /usr/bin/python3 \
-  tests/e2e/linux/spoken_wait.py --texts build-test/tests/sorelcheck_texts "${args[@]}" \
+  tests/e2e/linux/spoken_wait.py --facts build-test/tests/sorelcheck_facts "${args[@]}" \
   "${binaries[@]}"

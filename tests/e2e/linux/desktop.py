@@ -1,14 +1,15 @@
 """Drives SorelCheck on an X display as a screen reader user does: AT-SPI reads and presses,
-xdotool types, PulseAudio tools tell whether a sound was really played."""
+xdotool types, the null sink tells whether a sound was really played (tests/e2e/sink.py)."""
 
+import json
 import os
 import re
 import resource
 import signal
 import subprocess
+import sys
 import time
 import warnings
-import wave
 
 # pyatspi's deprecation and import-hook warnings would drown the report.
 warnings.filterwarnings("ignore", category=DeprecationWarning, module=r"pyatspi(\..*)?$")
@@ -17,10 +18,20 @@ warnings.filterwarnings("ignore", category=ImportWarning)
 import pyatspi  # noqa: E402
 from gi.repository import Atspi  # noqa: E402
 
-TEST_FILE = "/var/tmp/sorelcheck-temp.txt"  # only where the file system has no unnamed files
-TEST_FOLDER = os.path.dirname(TEST_FILE)
-TEST_FILE_SIZE = 734_003_200
-NULL_SINK = "testnull"
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+import sink  # noqa: E402,F401  (for the tests that import this module)
+
+# The program's own facts (tests/sorelcheck_facts.cpp), once load_facts has read them; the test
+# file has that name only where the file system has no unnamed files.
+FACTS = {}
+TEST_FILE = TEST_FOLDER = TEST_FILE_SIZE = None
+
+
+def load_facts(tool):
+    global TEST_FILE, TEST_FOLDER, TEST_FILE_SIZE
+    FACTS.update(json.loads(subprocess.run([tool], capture_output=True, check=True).stdout))
+    TEST_FILE, TEST_FILE_SIZE = FACTS["test_file"]["named"], FACTS["test_file"]["size"]
+    TEST_FOLDER = os.path.dirname(TEST_FILE)
 
 
 class DriverError(AssertionError):
@@ -97,8 +108,8 @@ class MessageBox:
 DIE_WITH_TEST = ["setpriv", "--pdeathsig", "TERM", "--"]
 
 
-def used_bytes(folder=TEST_FOLDER):
-    info = os.statvfs(folder)
+def used_bytes():
+    info = os.statvfs(TEST_FOLDER)
     return (info.f_blocks - info.f_bfree) * info.f_frsize
 
 
@@ -208,72 +219,6 @@ class Program:
     def stop(self):
         end(self.process)
         self.log.close()
-
-
-class SinkRecorder:
-    """Records what reaches the null sink: which sound was really played, and for how long."""
-
-    RATE = 22050  # the samples' own rate
-
-    def __init__(self, path):
-        self.path = path
-        self.output = open(path, "wb")
-        self.process = subprocess.Popen(
-            DIE_WITH_TEST + ["parec", "-d", f"{NULL_SINK}.monitor", "--raw", "--format=s16le",
-                             f"--rate={self.RATE}", "--channels=1", "--latency-msec=20"],
-            stdout=self.output, stderr=subprocess.DEVNULL)
-
-    def _samples(self):
-        with open(self.path, "rb") as recorded:
-            data = recorded.read()
-        return memoryview(data[: len(data) // 2 * 2]).cast("h")
-
-    def length(self):
-        return len(self._samples())
-
-    def sound(self, start=0):
-        """First and last sample of sound from sample `start` on, or None."""
-        loud = [i for i, s in enumerate(self._samples()[start:]) if abs(s) >= SOUND]
-        return (start + loud[0], start + loud[-1]) if loud else None
-
-    def wait_for_silence(self, seconds=0.3, timeout=5):
-        """Waits until the last `seconds` were silent: what an earlier sound left has passed."""
-        window = int(seconds * self.RATE)
-
-        def silent():
-            samples = self._samples()
-            return len(samples) >= window and max(map(abs, samples[-window:])) < SILENCE
-
-        wait_until("silence on the sink", silent, timeout)
-
-    def stop(self):
-        end(self.process)
-        self.output.close()
-
-
-# Sample magnitudes (16-bit) below which the sink counts as silent, and above which as sound.
-SILENCE = 100
-SOUND = 1000
-
-
-def silent_stream():
-    """Keeps the null sink running with a short latency; idle, it delivers in late bursts."""
-    return subprocess.Popen(DIE_WITH_TEST + ["pacat", "--playback", "--raw", "--latency-msec=10",
-                                             f"--device={NULL_SINK}", "/dev/zero"],
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-
-def sound_seconds(path):
-    """How long a mono WAV file sounds, first to last sample of sound, as the sink hears it."""
-    with wave.open(path) as sample:
-        rate, data = sample.getframerate(), sample.readframes(sample.getnframes())
-    loud = [i for i, s in enumerate(memoryview(data).cast("h")) if abs(s) >= SOUND]
-    return (loud[-1] - loud[0]) / rate
-
-
-def sink_inputs_of(pid):
-    listing = run(["pactl", "list", "sink-inputs"]).stdout
-    return re.findall(rf'^\s*application\.process\.id = "{pid}"$', listing, re.M)
 
 
 def remove_test_file():  # folders are left to whoever made them

@@ -8,93 +8,41 @@ first binary Orca said the progress caption once and cut it off for the result; 
 """
 
 import argparse
-import datetime
-import json
 import os
-import re
 import shutil
 import statistics
-import subprocess
 import sys
 import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import desktop  # noqa: E402
-from desktop import DIE_WITH_TEST, TEST_FILE, DriverError, run, visible_windows  # noqa: E402
-
-# A stamped entry of Orca's debug log; an utterance of several lines goes on indented.
-ENTRY = re.compile(r"^(\d\d):(\d\d):(\d\d\.\d+) - (.*?)(?=^\d\d:\d\d:\d\d\.\d+ - |\Z)",
-                   re.M | re.S)
-# The utterance in quotes, then maybe the voice's name, then the voice's settings.
-SPOKEN = re.compile(r"SPEECH OUTPUT: '(.*?)'(?: voice=\S+)? ?\{", re.S)
-INTERRUPTED = "DEFAULT: Interrupting presentation"
+from desktop import DriverError, run, visible_windows  # noqa: E402
+from orca import Orca, clock  # noqa: E402
 
 
-def clock():
-    """Wall-clock seconds since midnight, as Orca stamps its log."""
-    now = datetime.datetime.now()
-    return now.hour * 3600 + now.minute * 60 + now.second + now.microsecond / 1e6
-
-
-class Orca:
-    """Orca as a Japanese user runs it: its own words and the speech voice in Japanese."""
-
-    def __init__(self, folder):
-        self.log_path = f"{folder}/orca-debug.log"
-        self.output = open(f"{folder}/orca.out", "wb")
-        locales = f"{folder}/locales"
-        os.mkdir(locales)
-        run(["localedef", "-i", "ja_JP", "-f", "UTF-8", f"{locales}/ja_JP.UTF-8"], timeout=60)
-        self.process = subprocess.Popen(
-            DIE_WITH_TEST + ["orca", "--debug-file", self.log_path], stdout=self.output,
-            stderr=subprocess.STDOUT,
-            env=dict(os.environ, LOCPATH=locales, LANG="ja_JP.UTF-8", LC_ALL="ja_JP.UTF-8"))
-        desktop.wait_until("Orca to speak its welcome", lambda: self.spoken(0), 60, 0.2)
-
-    def entries(self, since):  # (time, text) of the log entries from `since` on
-        if self.process.poll() is not None:
-            raise DriverError(f"Orca ended with status {self.process.returncode}")
-        if not os.path.exists(self.log_path):
-            return []
-        with open(self.log_path, errors="replace") as log:
-            text = log.read()
-        found = [(int(h) * 3600 + int(m) * 60 + float(s), entry)
-                 for h, m, s, entry in ENTRY.findall(text)]
-        return [(at, entry) for at, entry in found if at >= since]
-
-    def spoken(self, since):
-        return [(at, re.sub(r"\n {18}", "\n", said.group(1))) for at, entry in self.entries(since)
-                if (said := SPOKEN.match(entry))]
-
-    def interruptions(self, since):
-        return [at for at, entry in self.entries(since) if entry.startswith(INTERRUPTED)]
-
-    def stop(self):
-        desktop.end(self.process, 10)
-        self.output.close()
-
-
-def speech_starts(recorder, recorded_until):
-    """Times at which speech set in on the sink after 0.15 s of silence: Orca's utterances."""
-    samples, block = recorder._samples(), recorder.RATE // 100
+def speech_starts(recorder, since):
+    """Times (seconds since midnight) at which speech set in on the sink after 0.15 s of
+    silence: Orca's utterances."""
+    samples, block = recorder.samples(), desktop.sink.RATE // 100
     starts, quiet_blocks = [], 15
+    offset = clock() - time.monotonic()
     for index in range(0, len(samples) - block, block):
-        if max(map(abs, samples[index:index + block])) >= desktop.SOUND:
+        if max(map(abs, samples[index:index + block])) >= desktop.sink.SOUND:
             if quiet_blocks >= 15:
-                starts.append(recorded_until - (len(samples) - index) / recorder.RATE)
+                starts.append(recorder.start + index / desktop.sink.RATE + offset)
             quiet_blocks = 0
         else:
             quiet_blocks += 1
-    return starts
+    return [at for at in starts if at >= since]
 
 
 def one_run(binary, texts, orca, log):
     """Start box OK to result box; returns the timings and what Orca said meanwhile."""
     desktop.remove_test_file()
     program = desktop.Program(binary, log, always_on=False)  # as on a desktop with a reader
-    recorder = desktop.SinkRecorder(f"{os.path.dirname(log)}/speech.raw")
-    silent = desktop.silent_stream()
+    silent = desktop.sink.keep_running()
+    recorder = desktop.sink.Sink()
     try:
         boxes = lambda: set(visible_windows(program.pid, texts["test_title"]))  # noqa: E731
         (start,) = program.wait("the start box", boxes, 30)
@@ -121,8 +69,8 @@ def one_run(binary, texts, orca, log):
             s for s in orca.spoken(shown) if first_line in s[1]], 20, 0.1)
         # After what was still being said when Orca got the result: espeak-ng spells kanji out
         # slowly, so this can take many seconds here.
-        heard = program.wait("the result to be heard", lambda: [
-            at for at in speech_starts(recorder, clock()) if at >= sent], 90, 0.5)
+        heard = program.wait("the result to be heard", lambda: speech_starts(recorder, sent),
+                             90, 0.5)
         progress = [at for at, text in orca.spoken(pressed)
                     if texts["progress"] in text and at < shown]
         return {"write": write_started - pressed, "shown": shown - pressed,
@@ -134,19 +82,21 @@ def one_run(binary, texts, orca, log):
         desktop.end(silent)
         recorder.stop()
         program.stop()
-        if os.path.exists(TEST_FILE):
+        if os.path.exists(desktop.TEST_FILE):
             raise DriverError("the program left its test file behind")
 
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--texts", required=True)
+    parser.add_argument("--facts", required=True)
     parser.add_argument("--runs", type=int, default=1)
     parser.add_argument("binaries", nargs="+")
     args = parser.parse_args()
-    texts = json.loads(run([args.texts]).stdout)
+    desktop.load_facts(args.facts)
+    texts = desktop.FACTS
     folder = tempfile.mkdtemp(prefix="sorelcheck-orca-")
     orca = Orca(folder)
+    orca.start()
     results = {binary: [] for binary in args.binaries}
     failures = 0
     try:

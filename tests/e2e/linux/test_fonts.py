@@ -61,7 +61,7 @@ class OneFontFolder:
         self.desktop.run(["import", "-window", "root", screenshot])
         pyatspi = self.desktop.pyatspi
         shown = [(label, texts["caption"]) for label, texts in
-                 zip(self.program.labels(), test_sorelcheck.TEXTS["labels"])
+                 zip(self.program.labels(), test_sorelcheck.FACTS["labels"])
                  if label.getState().contains(pyatspi.STATE_SHOWING)]
         boxes = [self.desktop.extents(label) for label, _ in shown]
         for number, ((label, caption), box) in enumerate(zip(shown, boxes)):

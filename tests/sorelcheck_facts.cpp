@@ -1,10 +1,15 @@
-// Prints what the core puts on screen as JSON, with line breaks as the window shows them, so
-// the end-to-end runs compare what appears with what the core composed.
+// Prints the program's own facts as JSON: what the core puts on screen (line breaks as the
+// window shows them), its test file, its samples and how many reads each trace's replay makes,
+// so that the end-to-end runs and the benchmarks compare against these instead of retyping them.
+#include <algorithm>
 #include <iostream>
 #include <string>
 
 #include "app/labels.h"
 #include "disktest/messages.h"
+#include "disktest/test_file.h"
+#include "voicetest/read_traces.h"
+#include "voicetest/samples.h"
 
 namespace {
 
@@ -27,9 +32,11 @@ int main() {
   std::cout << "{\"caption\": " << Json(kWindowCaption) << ", \"client\": [" << kClientWidth << ", "
             << kClientHeight << "], \"labels\": [";
   for (const LabelLayout& l : kLabels) {
-    std::cout << (l.id == LabelId::kLabel1 ? "" : ", ") << "{\"caption\": " << Json(l.caption)
+    std::cout << (l.id == kLabels[0].id ? "" : ", ") << "{\"caption\": " << Json(l.caption)
               << ", \"geometry\": [" << l.left << ", " << l.top << ", " << l.width << ", "
-              << l.height << "], \"visible\": " << (l.visible_at_start ? "true" : "false") << "}";
+              << l.height << "], \"visible\": " << (l.visible_at_start ? "true" : "false")
+              << ", \"announced\": "
+              << (l.role == LabelRole::kAnnouncedWhenShown ? "true" : "false") << "}";
   }
   // The result message around its figure, which only the run itself knows.
   const std::string figure = ElapsedTimeText(12.5f), result = ResultMessage(12.5f);
@@ -40,5 +47,14 @@ int main() {
             << ", \"start\": " << Json(StartMessage()) << ", \"result\": ["
             << Json(result.substr(0, at)) << ", " << Json(result.substr(at + figure.size()))
             << "], \"instruction\": " << Json(InstructionMessage())
-            << ", \"failure\": " << Json(FailureMessage()) << "}\n";
+            << ", \"failure\": " << Json(FailureMessage()) << ", \"test_file\": {\"named\": "
+            << Json(kTestFilePath) << ", \"size\": " << kRecordLength * kRecordWritten
+            << "}, \"samples\": [";
+  for (int number = 1; number <= kSampleCount; ++number) {
+    const auto trace = RecordedTrace(number);
+    const auto reads = std::find(trace.begin() + 1, trace.end(), -1) - trace.begin() - 1;
+    std::cout << (number > 1 ? ", " : "") << "{\"name\": " << Json(SampleFileName(number))
+              << ", \"reads\": " << reads << "}";
+  }
+  std::cout << "]}\n";
 }
