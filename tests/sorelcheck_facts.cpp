@@ -47,9 +47,9 @@ int main() {
             << ", \"start\": " << Json(StartMessage()) << ", \"result\": ["
             << Json(result.substr(0, at)) << ", " << Json(result.substr(at + figure.size()))
             << "], \"instruction\": " << Json(InstructionMessage())
-            << ", \"failure\": " << Json(FailureMessage()) << ", \"test_file\": {\"named\": "
-            << Json(kTestFilePath) << ", \"size\": " << kRecordLength * kRecordWritten
-            << "}, \"samples\": [";
+            << ", \"failure\": " << Json(FailureMessage())
+            << ", \"test_file\": {\"named\": " << Json(kTestFilePath)
+            << ", \"size\": " << kRecordLength * kRecordWritten << "}, \"samples\": [";
   for (int number = 1; number <= kSampleCount; ++number) {
     const auto trace = RecordedTrace(number);
     const auto reads = std::find(trace.begin() + 1, trace.end(), -1) - trace.begin() - 1;
