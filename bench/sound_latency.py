@@ -34,8 +34,7 @@ import sys
 import tempfile
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path[:0] = [os.path.join(HERE, "../tests/e2e"), os.path.join(HERE, "../tests/e2e/linux")]
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../scripts"))
 import sink  # noqa: E402
 from sink import SINK, Sink, wait_for  # noqa: E402
 

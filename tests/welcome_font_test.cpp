@@ -6,11 +6,14 @@
 
 #include <QApplication>
 #include <QFontInfo>
+#include <QLabel>
+#include <QMessageBox>
 #include <string>
 #include <tuple>
 
 #include "app/labels.h"
 #include "disktest/messages.h"
+#include "platform/qt/message_box.h"
 
 namespace sorel {
 namespace {
@@ -77,6 +80,18 @@ TEST(FittingFont, AFaceThatCannotFitIsScaledDownUntilNothingIsCut) {
     larger.setPixelSize(QFontInfo(font).pixelSize() + 1);
     EXPECT_FALSE(ShowsWhole(larger, texts));
   }
+}
+
+// Qt wraps a box's text at 500 px, mid-word in Japanese; the fix finds the box's text label
+// under a name private to Qt, which a Qt release could change.
+TEST(MessageBox, ShowsEveryLineOfTheLongestMessageWhole) {
+  const QString text = QString::fromStdString(InstructionMessage()).replace('\r', '\n');
+  QMessageBox box(QMessageBox::Information, "", text, QMessageBox::Ok);
+  ASSERT_TRUE(KeepLinesWhole(box, text));
+  box.show();
+  QApplication::processEvents();
+  const auto* label = box.findChild<QLabel*>("qt_msgbox_label");
+  EXPECT_LT(label->height(), (text.count('\n') + 2) * label->fontMetrics().lineSpacing());
 }
 
 }  // namespace

@@ -18,7 +18,7 @@ warnings.filterwarnings("ignore", category=ImportWarning)
 import pyatspi  # noqa: E402
 from gi.repository import Atspi  # noqa: E402
 
-sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../../scripts"))
 import sink  # noqa: E402,F401  (for the tests that import this module)
 
 # The program's own facts (tests/sorelcheck_facts.cpp), once load_facts has read them; the test

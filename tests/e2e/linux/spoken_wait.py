@@ -16,7 +16,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import desktop  # noqa: E402
+import desktop  # noqa: E402  (which also finds scripts/)
 from desktop import DriverError, run, visible_windows  # noqa: E402
 from orca import Orca, clock  # noqa: E402
 

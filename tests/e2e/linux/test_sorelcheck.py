@@ -245,36 +245,6 @@ class MissingSamplesTest(ProgramTestCase):  # keys replay silently; SIGTERM stil
         self.check_nothing_left("SIGTERM")
 
 
-class DisplayLostTest(unittest.TestCase):  # the X session dies: the test file still goes
-    def test_file_removed_when_the_display_goes_away(self):
-        import desktop
-
-        self.addCleanup(desktop.remove_test_file)
-        # A display of its own: the session's display must survive this test.
-        read_end, write_end = os.pipe()
-        server = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp"],
-                                  pass_fds=(write_end,), stderr=subprocess.DEVNULL)
-        os.close(write_end)
-        self.addCleanup(desktop.end, server)
-        with os.fdopen(read_end) as announced:
-            env = dict(os.environ, DISPLAY=":" + announced.readline().strip(),
-                       QT_LINUX_ACCESSIBILITY_ALWAYS_ON="0")
-        program = subprocess.Popen(desktop.DIE_WITH_TEST + [BINARY], env=env,
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.addCleanup(desktop.end, program)
-        xdotool = {"env": env, "capture_output": True, "timeout": 10}
-        desktop.wait_until("the start message", lambda: subprocess.run(
-            ["xdotool", "search", "--name", f"^{FACTS['test_title']}$"], **xdotool).returncode == 0,
-            15)
-        subprocess.run(["xdotool", "key", "Return"], check=True, **xdotool)
-        desktop.wait_until("the test file", lambda: os.path.getsize(
-            desktop.open_test_file(program.pid)) == desktop.TEST_FILE_SIZE, 30)
-        server.terminate()
-        server.wait(10)
-        self.assertNotEqual(program.wait(10), 0, "the program noticed the display was gone")
-        self.assertFalse(os.path.lexists(desktop.TEST_FILE), "test file left, display gone")
-
-
 class NoDisplayTest(unittest.TestCase):  # started where there is no desktop, over ssh say
     def test_one_line_in_the_users_language_and_status_1(self):
         import desktop

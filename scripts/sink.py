@@ -1,6 +1,6 @@
 """What reaches the null sink of scripts/desktop_session.sh: which sound was really played, how
-long it sounded and when it set in. One recorder and one loudness rule for every harness (the
-Linux and Windows end-to-end runs, the key-to-sound benchmark)."""
+long it sounded and when it set in. One recorder and one loudness rule for the end-to-end runs
+(Linux and Wine) and the key-to-sound benchmark."""
 
 import os
 import re

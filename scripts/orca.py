@@ -1,12 +1,14 @@
 """Debian's Orca as a Japanese user runs it, on the desktop of scripts/desktop_session.sh, with
-what it says read back from its debug log. Run it in a process namespace of its own (`unshare
---pid --fork --mount-proc`): Orca refuses to start beside another Orca of the same user."""
+what it says read back from its debug log; for the spoken-wait check and the key-to-sound
+benchmark. Run it in a process namespace of its own (`unshare --pid --fork --mount-proc`): Orca
+refuses to start beside another Orca of the same user."""
 
+import datetime
 import os
 import re
 import subprocess
 
-from desktop import DIE_WITH_TEST, DriverError, end, run, wait_until
+from sink import wait_for
 
 # A stamped entry of the debug log; an utterance of several lines goes on indented.
 ENTRY = re.compile(r"^(\d\d):(\d\d):(\d\d\.\d+) - (.*?)(?=^\d\d:\d\d:\d\d\.\d+ - |\Z)",
@@ -24,35 +26,39 @@ class Orca:
         self.log_path = f"{folder}/orca-debug.log"
         locales = f"{folder}/locales"
         os.makedirs(locales, exist_ok=True)
-        run(["localedef", "-i", "ja_JP", "-f", "UTF-8", f"{locales}/ja_JP.UTF-8"], timeout=60)
+        subprocess.run(["localedef", "-i", "ja_JP", "-f", "UTF-8", f"{locales}/ja_JP.UTF-8"],
+                       check=True, timeout=60)
         self.env = dict(os.environ, LOCPATH=locales, LANG="ja_JP.UTF-8", LC_ALL="ja_JP.UTF-8")
         if speech_sink:  # speech-dispatcher, started by Orca, inherits it
-            run(["pactl", "load-module", "module-null-sink", f"sink_name={speech_sink}"])
+            subprocess.run(["pactl", "load-module", "module-null-sink",
+                            f"sink_name={speech_sink}"], check=True, capture_output=True)
             self.env["PULSE_SINK"] = speech_sink
 
     def start(self):
         self.output = open(f"{self.folder}/orca.out", "ab")
         self.started_at = clock()
+        # Dies with its starter, should that be killed.
         self.process = subprocess.Popen(
-            DIE_WITH_TEST + ["orca", "--debug-file", self.log_path], stdout=self.output,
-            stderr=subprocess.STDOUT, env=self.env)
-        wait_until("Orca to speak its welcome", lambda: self.spoken(self.started_at), 60, 0.2)
+            ["setpriv", "--pdeathsig", "TERM", "--", "orca", "--debug-file", self.log_path],
+            stdout=self.output, stderr=subprocess.STDOUT, env=self.env)
+        wait_for("Orca to speak its welcome", lambda: self.spoken(self.started_at), 60, 0.2)
 
     def stop(self):
         if self.process:
-            end(self.process, 10)
+            self.process.terminate()
+            self.process.wait(10)
             self.output.close()
             self.process = None
         # As on a desktop whose screen reader was turned off: programs see accessibility off.
         for name in ("ScreenReaderEnabled", "IsEnabled"):
-            run(["gdbus", "call", "--session", *A11Y_STATUS, "--method",
-                 "org.freedesktop.DBus.Properties.Set", "org.a11y.Status", name, "<false>"],
-                check=False)
+            subprocess.run(["gdbus", "call", "--session", *A11Y_STATUS, "--method",
+                            "org.freedesktop.DBus.Properties.Set", "org.a11y.Status", name,
+                            "<false>"], capture_output=True)
 
     def entries(self, since):
         """(time, text) of the log's entries from `since` (seconds since midnight) on."""
         if self.process and self.process.poll() is not None:
-            raise DriverError(f"Orca ended with status {self.process.returncode}")
+            raise AssertionError(f"Orca ended with status {self.process.returncode}")
         if not os.path.exists(self.log_path):
             return []
         with open(self.log_path, errors="replace") as log:
@@ -70,7 +76,5 @@ class Orca:
 
 def clock():
     """Wall-clock seconds since midnight, as Orca stamps its log."""
-    import datetime
-
     now = datetime.datetime.now()
     return now.hour * 3600 + now.minute * 60 + now.second + now.microsecond / 1e6
