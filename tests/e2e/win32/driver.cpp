@@ -26,7 +26,7 @@ constexpr wchar_t kBox[] = L"#32770";
 constexpr long long kFullSize = sorel::kRecordLength * sorel::kRecordWritten;
 const std::wstring kTestFile = Utf16FromUtf8(sorel::kTestFilePath);
 PROCESS_INFORMATION program{};
-int failures = 0;
+int failures = 0, skipped = 0;
 
 bool Check(bool ok, const std::wstring& what) {
   std::printf("%s - %s\n", ok ? "ok  " : "FAIL", sorel::Utf8FromUtf16(what).c_str());
@@ -42,11 +42,26 @@ bool Check(bool ok, const std::string& what) { return Check(ok, Utf16FromUtf8(wh
   std::exit(1);
 }
 
-bool AskHost(const std::string& question) {
+// "ok", "no", or "skip REASON" when the host cannot tell on this machine.
+std::string HostsAnswer(const std::string& question) {
   std::printf("? %s\n", question.c_str());
   std::fflush(stdout);
-  char answer[16] = {};
-  return std::fgets(answer, sizeof answer, stdin) != nullptr && std::strncmp(answer, "ok", 2) == 0;
+  char answer[256] = {};
+  if (std::fgets(answer, sizeof answer, stdin) == nullptr) return "no";
+  return std::string(answer, std::strcspn(answer, "\r\n"));
+}
+
+bool AskHost(const std::string& question) { return HostsAnswer(question) == "ok"; }
+
+void CheckOnHost(const std::string& question, const std::wstring& what) {
+  const std::string answer = HostsAnswer(question);
+  if (!answer.starts_with("skip ")) {
+    Check(answer == "ok", what);
+    return;
+  }
+  std::printf("SKIPPED: %s: %s\n", sorel::Utf8FromUtf16(what).c_str(), answer.substr(5).c_str());
+  std::fflush(stdout);
+  ++skipped;
 }
 
 template <typename Condition>
@@ -173,6 +188,7 @@ void RunDiskTest(HWND window) {
   PressKey(window, VK_RETURN);
   Check(TestFileSize() < kFullSize && !WindowOf(kBox), L"Return pressed during the write");
   box = WindowOf(kBox, 60000);
+  CheckOnHost("FLUSHED", L"the whole test file on the disk when the result shows");
   // The result's text around the time, from the program's message for 12.5 s.
   const std::wstring sample = Utf16FromUtf8(sorel::ResultMessage(12.5f));
   const std::wstring text = TextOf(GetDlgItem(box, 0xFFFF));
@@ -363,5 +379,6 @@ int wmain(int argc, wchar_t** argv) {
   _setmode(_fileno(stdout), _O_BINARY);
   if (argc != 3) Abort(L"usage: driver SCENARIO PATH\\SorelCheck.exe");
   RunScenario(argv[1], argv[2]);
-  return failures == 0 ? 0 : 1;
+  // 77, which ctest reports as skipped: every check passed but one this machine cannot make.
+  return failures > 0 ? 1 : skipped > 0 ? 77 : 0;
 }
