@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
+#include <iterator>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -118,15 +120,59 @@ void PressOk(HWND box) {
   if (!WaitFor([&] { return !IsWindow(box); }, 10000)) Abort(L"the message box stayed");
 }
 
-// A key as a user's comes: into the input queue, for whatever has the focus when it is taken.
-void PressKey(HWND in_front, WORD key) {
+// Keys as a user's come, through the system's input path, for whatever has the focus when they
+// are taken: pressed in order and let go in reverse, so {VK_MENU, VK_F4} is Alt+F4.
+void PressKeys(HWND in_front, std::initializer_list<WORD> keys) {
   const auto front = [&] {  // SetForegroundWindow takes effect later
     return GetForegroundWindow() == in_front || (SetForegroundWindow(in_front), false);
   };
   if (!WaitFor(front, 5000)) Abort(L"the window never came to the front");
-  const DWORD extended = key == VK_DOWN || key == VK_UP ? KEYEVENTF_EXTENDEDKEY : 0;
-  keybd_event(static_cast<BYTE>(key), 0, extended, 0);
-  keybd_event(static_cast<BYTE>(key), 0, extended | KEYEVENTF_KEYUP, 0);
+  std::vector<INPUT> inputs;
+  const auto add = [&](WORD key, DWORD up) {
+    INPUT& input = inputs.emplace_back();
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key;
+    input.ki.dwFlags = up | (key == VK_DOWN || key == VK_UP ? KEYEVENTF_EXTENDEDKEY : 0);
+  };
+  for (const WORD key : keys) add(key, 0);
+  for (auto key = std::rbegin(keys); key != std::rend(keys); ++key) add(*key, KEYEVENTF_KEYUP);
+  SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+void PressKey(HWND in_front, WORD key) { PressKeys(in_front, {key}); }
+
+// A click of the left button at a point of the screen, as the mouse makes it.
+void ClickAt(POINT at) {
+  SetCursorPos(at.x, at.y);
+  INPUT click[2] = {};
+  click[0].type = click[1].type = INPUT_MOUSE;
+  click[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+  click[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  SendInput(2, click, sizeof(INPUT));
+}
+
+// The middle of the caption's close button, as the window's own hit test places it: along the
+// caption's middle row, then down the button's middle column.
+POINT CloseButtonOf(HWND window) {
+  RECT frame{};
+  GetWindowRect(window, &frame);
+  const auto is_close = [&](long x, long y) {
+    DWORD_PTR hit = HTNOWHERE;
+    SendMessageTimeoutW(window, WM_NCHITTEST, 0, MAKELPARAM(x, y), SMTO_ABORTIFHUNG, 1000, &hit);
+    return hit == HTCLOSE;
+  };
+  const auto middle = [](long from, long to, auto on_button) {
+    long sum = 0, count = 0;
+    for (long at = from; at < to; ++at) {
+      if (on_button(at)) sum += at, ++count;
+    }
+    return count > 0 ? sum / count : -1;
+  };
+  const long row =
+      frame.top + GetSystemMetrics(SM_CYFIXEDFRAME) + GetSystemMetrics(SM_CYCAPTION) / 2;
+  const long x = middle(frame.right - 96, frame.right, [&](long at) { return is_close(at, row); });
+  const long y = x < 0 ? -1 : middle(frame.top, row + 32, [&](long at) { return is_close(x, at); });
+  if (y < 0) Abort(L"no close button on the caption");
+  return {x, y};
 }
 
 // A user's own c:\temp.txt holds zeros up to its size but for one byte somewhere, its mark; an
@@ -310,17 +356,24 @@ ULONGLONG AskUntil(HWND window, Condition done) {
   return end - start;
 }
 
+// The ways a window is closed mid-write: as the task bar does, and as the user does.
+enum class Closing { kNone, kTaskBar, kAltF4, kCloseButton };
+
 // A write to a slow disk: the window answers throughout. As Windows 10 the progress label
-// announces itself once; as Windows 7 nothing is, and a close mid-write is prompt and quiet.
-void RunWriting(HWND window, bool windows10) {
+// announces itself once; as Windows 7 nothing is, and a close mid-write (by the task bar, Alt+F4
+// or the caption's close button, all of which the program must take then) is prompt and quiet.
+void RunWriting(HWND window, Closing closing) {
   constexpr DWORD kLiveRegionChanged = 0x8019;  // EVENT_OBJECT_LIVEREGIONCHANGED
   const HWINEVENTHOOK hook =
       SetWinEventHook(kLiveRegionChanged, kLiveRegionChanged, nullptr, OnLiveRegion,
                       program.dwProcessId, 0, WINEVENT_OUTOFCONTEXT);
-  PressOk(WindowOf(kBox, 30000));
+  announcements.clear();
+  HWND box = WindowOf(kBox, 30000);
+  const POINT close_button = closing == Closing::kCloseButton ? CloseButtonOf(window) : POINT{};
+  PressOk(box);
   WaitFor([] { return TestFileSize() >= 0; }, 30000);
   const ULONGLONG write_start = GetTickCount64();
-  if (windows10) {
+  if (closing == Closing::kNone) {
     HWND progress = Label(window, LabelId::kLabel4);
     // Until the figure is taken; a shorter write says little about a pump between 1 MiB pieces.
     const ULONGLONG took = AskUntil(window, [&] { return !IsWindowVisible(progress); });
@@ -333,10 +386,12 @@ void RunWriting(HWND window, bool windows10) {
               std::to_string(announcements.size()) + " events)");
     PostMessageW(window, WM_CLOSE, 0, 0);
   } else {
-    AskUntil(window, [&] { return GetTickCount64() - write_start > 1000; });
+    AskUntil(window, [&] { return GetTickCount64() - write_start > 2000; });
     const bool still_writing = TestFileSize() >= 0 && !WindowOf(kBox);
     const ULONGLONG closed_at = GetTickCount64();
-    PostMessageW(window, WM_CLOSE, 0, 0);  // as the task bar would
+    if (closing == Closing::kTaskBar) PostMessageW(window, WM_CLOSE, 0, 0);
+    if (closing == Closing::kAltF4) PressKeys(window, {VK_MENU, VK_F4});
+    if (closing == Closing::kCloseButton) ClickAt(close_button);
     bool box_seen = false;
     WaitFor(
         [&] {
@@ -345,31 +400,20 @@ void RunWriting(HWND window, bool windows10) {
         },
         10000);
     const ULONGLONG took = GetTickCount64() - closed_at;
-    Check(still_writing && took <= 1000,
-          "closed mid-write, the program ended after " + std::to_string(took) + " ms");
-    Check(!box_seen, "no message box on the way out");
-    Check(announcements.empty(), "as Windows 7, no live-region event");
+    const std::wstring how[] = {L"", L"by WM_CLOSE", L"by Alt+F4", L"by the close button"};
+    Check(still_writing && took <= 1000, L"closed mid-write " + how[static_cast<int>(closing)] +
+                                             L", the program ended after " + std::to_wstring(took) +
+                                             L" ms");
+    Check(!box_seen, L"no message box on the way out");
+    Check(announcements.empty(), L"as Windows 7, no live-region event");
   }
   UnhookWinEvent(hook);
 }
 
-void RunScenario(const std::wstring& scenario, const std::wstring& path) {
-  if (scenario == L"foreign-file") return RunOverForeignFiles(path);
-  const bool writing = scenario == L"answers-writing" || scenario == L"close-writing";
-  // The Windows version Wine tells SorelCheck.exe: live regions are spoken from Windows 8 on.
-  constexpr wchar_t kAppDefaults[] = L"Software\\Wine\\AppDefaults\\SorelCheck.exe";
-  const std::wstring version = scenario == L"answers-writing" ? L"win10" : L"win7";
-  if (writing) {
-    RegSetKeyValueW(HKEY_CURRENT_USER, kAppDefaults, L"Version", REG_SZ, version.c_str(),
-                    static_cast<DWORD>((version.size() + 1) * sizeof(wchar_t)));
-  }
-  // Shows the host that the planted winmm.dll beside us would be loaded from the exe's folder.
-  if (scenario == L"run") LoadLibraryW(L"winmm.dll");
-  // What an earlier run left, made over by this one.
-  if (scenario == L"kill-ready") PlantTestFile(kFullSize, kNoMark);
-  HWND window = Start(path);
-  if (writing) {
-    RunWriting(window, scenario == L"answers-writing");
+// What the user does in one run of the program, up to its end.
+void PlayScenario(const std::wstring& scenario, HWND window) {
+  if (scenario == L"answers-writing") {
+    RunWriting(window, Closing::kNone);
   } else if (scenario == L"run") {
     RunDiskTest(window);
     // Told apart by how long they sound: the samples in the exe's folder, not a system sound.
@@ -396,10 +440,43 @@ void RunScenario(const std::wstring& scenario, const std::wstring& path) {
           L"the test file is there, made anew");
     Check(AskHost(scenario == L"kill-ready" ? "KILL" : "END-SESSION"), L"ended from outside");
   }
+}
+
+void CheckEnd(const std::wstring& scenario) {
   const DWORD status = ExitStatus();
-  RegDeleteKeyW(HKEY_CURRENT_USER, kAppDefaults);
   if (!scenario.starts_with(L"kill")) Check(status == 0, L"exit status 0");
   Check(WaitFor([] { return TestFileSize() < 0; }, 10000), L"no test file left");
+}
+
+void RunScenario(const std::wstring& scenario, const std::wstring& path) {
+  if (scenario == L"foreign-file") return RunOverForeignFiles(path);
+  // Wine's settings for SorelCheck.exe alone. The Windows version it tells: live regions are
+  // spoken from Windows 8 on. Its own window frame, which a window manager would draw otherwise,
+  // so that the caption's buttons are the program's, as on Windows.
+  constexpr wchar_t kAppDefaults[] = L"Software\\Wine\\AppDefaults\\SorelCheck.exe";
+  const auto set = [](const wchar_t* key, const wchar_t* name, const std::wstring& value) {
+    RegSetKeyValueW(HKEY_CURRENT_USER, key, name, REG_SZ, value.c_str(),
+                    static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+  };
+  if (scenario == L"answers-writing") set(kAppDefaults, L"Version", L"win10");
+  if (scenario == L"close-writing") {
+    set(kAppDefaults, L"Version", L"win7");
+    set(L"Software\\Wine\\AppDefaults\\SorelCheck.exe\\X11 Driver", L"Decorated", L"N");
+  }
+  // Shows the host that the planted winmm.dll beside us would be loaded from the exe's folder.
+  if (scenario == L"run") LoadLibraryW(L"winmm.dll");
+  // What an earlier run left, made over by this one.
+  if (scenario == L"kill-ready") PlantTestFile(kFullSize, kNoMark);
+  if (scenario == L"close-writing") {
+    for (const Closing closing : {Closing::kTaskBar, Closing::kAltF4, Closing::kCloseButton}) {
+      RunWriting(Start(path), closing);
+      CheckEnd(scenario);
+    }
+  } else {
+    PlayScenario(scenario, Start(path));
+    CheckEnd(scenario);
+  }
+  RegDeleteTreeW(HKEY_CURRENT_USER, kAppDefaults);
 }
 
 }  // namespace
