@@ -178,8 +178,9 @@ void Win32Platform::DiscardTypeAhead() {
   // Taken from the queue now, they would go to the message box about to open and close it; a
   // close among them still closes the window.
   MSG message;
-  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE | PM_QS_INPUT))
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE | PM_QS_INPUT)) {
     DropInputExceptClose(message);
+  }
 }
 
 void Win32Platform::EndProgram(int exit_status) { ExitProcess(static_cast<UINT>(exit_status)); }
