@@ -119,9 +119,11 @@ bool IsUserInput(UINT message) {
          (message >= WM_NCMOUSEMOVE && message <= WM_NCXBUTTONDBLCLK);
 }
 
+}  // namespace
+
 // Dispatches what the queue holds; PeekMessage also serves the messages other programs send
 // (WM_NULL from the hung-window check, a screen reader's WM_GETOBJECT).
-void PumpMessages(bool drop_user_input) {
+void Win32Platform::PumpMessages(bool drop_user_input) {
   MSG message;
   while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     if (message.message == WM_QUIT) {
@@ -129,13 +131,42 @@ void PumpMessages(bool drop_user_input) {
       PostQuitMessage(static_cast<int>(message.wParam));
       return;
     }
-    if (drop_user_input && IsUserInput(message.message)) continue;
+    if (drop_user_input && IsUserInput(message.message)) {
+      DropInputExceptClose(message);
+      continue;
+    }
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }
 }
 
-}  // namespace
+// The one rule for the keys and clicks that are dropped: only the user's own ways of closing the
+// window still count, Alt+F4 and the caption's close button pressed and let go, and they close it
+// by the close command, as the system would, which ends in WM_CLOSE. Carried out here and not
+// handed to DefWindowProc, which runs a modal loop for the close button's press until the button
+// is let go, as it does for the system menu (Alt+Space, the icon), F10 and a drag of the title
+// bar, each holding up the write. So the menu's Close stays out of reach: it comes only from
+// inside the menu's own loop.
+void Win32Platform::DropInputExceptClose(const MSG& message) {
+  bool close = message.message == WM_SYSKEYDOWN && message.wParam == VK_F4 &&
+               (HIWORD(message.lParam) & KF_ALTDOWN) != 0;
+  switch (message.message) {
+    case WM_NCLBUTTONDOWN:
+    case WM_NCLBUTTONDBLCLK:
+      close_button_pressed_ = message.wParam == HTCLOSE;
+      break;
+    case WM_NCLBUTTONUP:
+      close = std::exchange(close_button_pressed_, false) && message.wParam == HTCLOSE;
+      break;
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
+      close_button_pressed_ = false;
+      break;
+  }
+  if (close && message.hwnd != nullptr) {
+    SendMessageW(GetAncestor(message.hwnd, GA_ROOT), WM_SYSCOMMAND, SC_CLOSE, 0);
+  }
+}
 
 void Win32Platform::ProcessPendingEvents() { PumpMessages(false); }
 
@@ -144,9 +175,11 @@ void Win32Platform::ProcessPendingEvents() { PumpMessages(false); }
 void Win32Platform::KeepWindowAnswering() { PumpMessages(true); }
 
 void Win32Platform::DiscardTypeAhead() {
-  // Taken from the queue now, they would go to the message box about to open and close it.
+  // Taken from the queue now, they would go to the message box about to open and close it; a
+  // close among them still closes the window.
   MSG message;
-  while (PeekMessageW(&message, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE)) {
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE | PM_QS_INPUT)) {
+    DropInputExceptClose(message);
   }
 }
 

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
+#include <iterator>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -26,7 +28,7 @@ constexpr wchar_t kBox[] = L"#32770";
 constexpr long long kFullSize = sorel::kRecordLength * sorel::kRecordWritten;
 const std::wstring kTestFile = Utf16FromUtf8(sorel::kTestFilePath);
 PROCESS_INFORMATION program{};
-int failures = 0;
+int failures = 0, skipped = 0;
 
 bool Check(bool ok, const std::wstring& what) {
   std::printf("%s - %s\n", ok ? "ok  " : "FAIL", sorel::Utf8FromUtf16(what).c_str());
@@ -42,11 +44,26 @@ bool Check(bool ok, const std::string& what) { return Check(ok, Utf16FromUtf8(wh
   std::exit(1);
 }
 
-bool AskHost(const std::string& question) {
+// "ok", "no", or "skip REASON" when the host cannot tell on this machine.
+std::string HostsAnswer(const std::string& question) {
   std::printf("? %s\n", question.c_str());
   std::fflush(stdout);
-  char answer[16] = {};
-  return std::fgets(answer, sizeof answer, stdin) != nullptr && std::strncmp(answer, "ok", 2) == 0;
+  char answer[256] = {};
+  if (std::fgets(answer, sizeof answer, stdin) == nullptr) return "no";
+  return std::string(answer, std::strcspn(answer, "\r\n"));
+}
+
+bool AskHost(const std::string& question) { return HostsAnswer(question) == "ok"; }
+
+void CheckOnHost(const std::string& question, const std::wstring& what) {
+  const std::string answer = HostsAnswer(question);
+  if (!answer.starts_with("skip ")) {
+    Check(answer == "ok", what);
+    return;
+  }
+  std::printf("SKIPPED: %s: %s\n", sorel::Utf8FromUtf16(what).c_str(), answer.substr(5).c_str());
+  std::fflush(stdout);
+  ++skipped;
 }
 
 template <typename Condition>
@@ -103,42 +120,105 @@ void PressOk(HWND box) {
   if (!WaitFor([&] { return !IsWindow(box); }, 10000)) Abort(L"the message box stayed");
 }
 
-// A key as a user's comes: into the input queue, for whatever has the focus when it is taken.
-void PressKey(HWND in_front, WORD key) {
+// Keys as a user's come, through the system's input path, for whatever has the focus when they
+// are taken: pressed in order and let go in reverse, so {VK_MENU, VK_F4} is Alt+F4.
+void PressKeys(HWND in_front, std::initializer_list<WORD> keys) {
   const auto front = [&] {  // SetForegroundWindow takes effect later
     return GetForegroundWindow() == in_front || (SetForegroundWindow(in_front), false);
   };
   if (!WaitFor(front, 5000)) Abort(L"the window never came to the front");
-  const DWORD extended = key == VK_DOWN || key == VK_UP ? KEYEVENTF_EXTENDEDKEY : 0;
-  keybd_event(static_cast<BYTE>(key), 0, extended, 0);
-  keybd_event(static_cast<BYTE>(key), 0, extended | KEYEVENTF_KEYUP, 0);
+  std::vector<INPUT> inputs;
+  const auto add = [&](WORD key, DWORD up) {
+    INPUT& input = inputs.emplace_back();
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key;
+    input.ki.dwFlags = up | (key == VK_DOWN || key == VK_UP ? KEYEVENTF_EXTENDEDKEY : 0);
+  };
+  for (const WORD key : keys) add(key, 0);
+  for (auto key = std::rbegin(keys); key != std::rend(keys); ++key) add(*key, KEYEVENTF_KEYUP);
+  SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+void PressKey(HWND in_front, WORD key) { PressKeys(in_front, {key}); }
+
+// A click of the left button at a point of the screen, as the mouse makes it.
+void ClickAt(POINT at) {
+  SetCursorPos(at.x, at.y);
+  INPUT click[2] = {};
+  click[0].type = click[1].type = INPUT_MOUSE;
+  click[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+  click[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  SendInput(2, click, sizeof(INPUT));
 }
 
-// What a user's own c:\temp.txt, or a run's leftover, holds: a mark, then zeros up to its size.
-constexpr char kMark[] = "theirs";
+// The middle of the caption's close button, as the window's own hit test places it: along the
+// caption's middle row, then down the button's middle column.
+POINT CloseButtonOf(HWND window) {
+  RECT frame{};
+  GetWindowRect(window, &frame);
+  const auto is_close = [&](long x, long y) {
+    DWORD_PTR hit = HTNOWHERE;
+    SendMessageTimeoutW(window, WM_NCHITTEST, 0, MAKELPARAM(x, y), SMTO_ABORTIFHUNG, 1000, &hit);
+    return hit == HTCLOSE;
+  };
+  const auto middle = [](long from, long to, auto on_button) {
+    long sum = 0, count = 0;
+    for (long at = from; at < to; ++at) {
+      if (on_button(at)) sum += at, ++count;
+    }
+    return count > 0 ? sum / count : -1;
+  };
+  const long row =
+      frame.top + GetSystemMetrics(SM_CYFIXEDFRAME) + GetSystemMetrics(SM_CYCAPTION) / 2;
+  const long x = middle(frame.right - 96, frame.right, [&](long at) { return is_close(at, row); });
+  const long y = x < 0 ? -1 : middle(frame.top, row + 32, [&](long at) { return is_close(x, at); });
+  if (y < 0) Abort(L"no close button on the caption");
+  return {x, y};
+}
 
-void PlantTestFile(long long size) {
+// A user's own c:\temp.txt holds zeros up to its size but for one byte somewhere, its mark; an
+// earlier run's holds zeros only, and carries a date long past.
+constexpr char kMark = 'x';
+constexpr long long kNoMark = -1;
+constexpr FILETIME kLongAgo{0x256D4000, 0x01BF53EB};  // 2000-01-01
+
+OVERLAPPED At(long long offset) {
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  return at;
+}
+
+void PlantTestFile(long long size, long long mark_at) {
   const HANDLE file = CreateFileW(kTestFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
   DWORD written = 0;
   LARGE_INTEGER end{};
   end.QuadPart = size;
+  OVERLAPPED mark = At(mark_at);
   const bool made = file != INVALID_HANDLE_VALUE &&
-                    WriteFile(file, kMark, sizeof kMark - 1, &written, nullptr) &&
-                    SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+                    SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file) &&
+                    (mark_at == kNoMark ? SetFileTime(file, nullptr, nullptr, &kLongAgo)
+                                        : WriteFile(file, &kMark, 1, &written, &mark));
   CloseHandle(file);
   if (!made) Abort(L"cannot plant c:\\temp.txt");
 }
 
-bool TestFileMarked() {
+bool TestFileMarked(long long mark_at) {
   const HANDLE file = CreateFileW(kTestFile.c_str(), GENERIC_READ,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  char start[sizeof kMark - 1] = {};
+  char mark = 0;
   DWORD got = 0;
-  const bool read = ReadFile(file, start, sizeof start, &got, nullptr);
+  OVERLAPPED at = At(mark_at);
+  const bool read = ReadFile(file, &mark, 1, &got, &at);
   CloseHandle(file);
-  return read && got == sizeof start && std::memcmp(start, kMark, sizeof start) == 0;
+  return read && got == 1 && mark == kMark;
+}
+
+bool TestFileDatedLongAgo() {
+  WIN32_FILE_ATTRIBUTE_DATA file{};
+  return GetFileAttributesExW(kTestFile.c_str(), GetFileExInfoStandard, &file) &&
+         CompareFileTime(&file.ftLastWriteTime, &kLongAgo) == 0;
 }
 
 long long TestFileSize() {
@@ -173,6 +253,7 @@ void RunDiskTest(HWND window) {
   PressKey(window, VK_RETURN);
   Check(TestFileSize() < kFullSize && !WindowOf(kBox), L"Return pressed during the write");
   box = WindowOf(kBox, 60000);
+  CheckOnHost("FLUSHED", L"the whole test file on the disk when the result shows");
   // The result's text around the time, from the program's message for 12.5 s.
   const std::wstring sample = Utf16FromUtf8(sorel::ResultMessage(12.5f));
   const std::wstring text = TextOf(GetDlgItem(box, 0xFFFF));
@@ -204,23 +285,32 @@ HWND Start(std::wstring path) {  // returns the main window
 
 DWORD ExitStatus() {
   DWORD status = 0;
-  WaitForSingleObject(program.hProcess, 20000);
+  // One still running has failed already; it must not hold c:\temp.txt for the next case.
+  if (WaitForSingleObject(program.hProcess, 20000) == WAIT_TIMEOUT) {
+    TerminateProcess(program.hProcess, STILL_ACTIVE);
+    WaitForSingleObject(program.hProcess, 5000);
+  }
   GetExitCodeProcess(program.hProcess, &status);
   return status;
 }
 
-// Somebody's c:\temp.txt, small or a byte over the test file's size, stays; the test fails.
+// Somebody's c:\temp.txt stays and the test fails: small, a byte over the test file's size, or of
+// its size but with a mark at its start or in its last MiB.
 void RunOverForeignFiles(const std::wstring& path) {
-  for (const long long size : {10LL, kFullSize + 1}) {
-    PlantTestFile(size);
+  for (const auto& [size, mark_at] : {std::pair{10LL, 0LL},
+                                      {kFullSize + 1, 0LL},
+                                      {kFullSize, 0LL},
+                                      {kFullSize, kFullSize - 300'000}}) {
+    PlantTestFile(size, mark_at);
     HWND window = Start(path);
     PressOk(WindowOf(kBox, 30000));
     HWND box = WindowOf(kBox, 60000);
     CheckBox(box, window, sorel::kFailureTitle, sorel::FailureMessage());
     PressOk(box);
     Check(ExitStatus() == 1, L"exit status 1");
-    Check(TestFileSize() == size && TestFileMarked(),
-          L"the file of " + std::to_wstring(size) + L" bytes is as it was");
+    Check(TestFileSize() == size && TestFileMarked(mark_at),
+          L"the file of " + std::to_wstring(size) + L" bytes marked at " +
+              std::to_wstring(mark_at) + L" is as it was");
   }
   DeleteFileW(kTestFile.c_str());
 }
@@ -266,17 +356,24 @@ ULONGLONG AskUntil(HWND window, Condition done) {
   return end - start;
 }
 
+// The ways a window is closed mid-write: as the task bar does, and as the user does.
+enum class Closing { kNone, kTaskBar, kAltF4, kCloseButton };
+
 // A write to a slow disk: the window answers throughout. As Windows 10 the progress label
-// announces itself once; as Windows 7 nothing is, and a close mid-write is prompt and quiet.
-void RunWriting(HWND window, bool windows10) {
+// announces itself once; as Windows 7 nothing is, and a close mid-write (by the task bar, Alt+F4
+// or the caption's close button, all of which the program must take then) is prompt and quiet.
+void RunWriting(HWND window, Closing closing) {
   constexpr DWORD kLiveRegionChanged = 0x8019;  // EVENT_OBJECT_LIVEREGIONCHANGED
   const HWINEVENTHOOK hook =
       SetWinEventHook(kLiveRegionChanged, kLiveRegionChanged, nullptr, OnLiveRegion,
                       program.dwProcessId, 0, WINEVENT_OUTOFCONTEXT);
-  PressOk(WindowOf(kBox, 30000));
+  announcements.clear();
+  HWND box = WindowOf(kBox, 30000);
+  const POINT close_button = closing == Closing::kCloseButton ? CloseButtonOf(window) : POINT{};
+  PressOk(box);
   WaitFor([] { return TestFileSize() >= 0; }, 30000);
   const ULONGLONG write_start = GetTickCount64();
-  if (windows10) {
+  if (closing == Closing::kNone) {
     HWND progress = Label(window, LabelId::kLabel4);
     // Until the figure is taken; a shorter write says little about a pump between 1 MiB pieces.
     const ULONGLONG took = AskUntil(window, [&] { return !IsWindowVisible(progress); });
@@ -289,10 +386,17 @@ void RunWriting(HWND window, bool windows10) {
               std::to_string(announcements.size()) + " events)");
     PostMessageW(window, WM_CLOSE, 0, 0);
   } else {
-    AskUntil(window, [&] { return GetTickCount64() - write_start > 1000; });
+    if (closing == Closing::kAltF4) {  // first the window menu's keys: no menu may hold it up
+      AskUntil(window, [&] { return GetTickCount64() - write_start > 1000; });
+      PressKeys(window, {VK_MENU, VK_SPACE});
+    }
+    AskUntil(window, [&] { return GetTickCount64() - write_start > 2000; });
+    if (closing == Closing::kAltF4) Check(!WindowOf(L"#32768"), L"Alt+Space opened no menu");
     const bool still_writing = TestFileSize() >= 0 && !WindowOf(kBox);
     const ULONGLONG closed_at = GetTickCount64();
-    PostMessageW(window, WM_CLOSE, 0, 0);  // as the task bar would
+    if (closing == Closing::kTaskBar) PostMessageW(window, WM_CLOSE, 0, 0);
+    if (closing == Closing::kAltF4) PressKeys(window, {VK_MENU, VK_F4});
+    if (closing == Closing::kCloseButton) ClickAt(close_button);
     bool box_seen = false;
     WaitFor(
         [&] {
@@ -301,31 +405,20 @@ void RunWriting(HWND window, bool windows10) {
         },
         10000);
     const ULONGLONG took = GetTickCount64() - closed_at;
-    Check(still_writing && took <= 1000,
-          "closed mid-write, the program ended after " + std::to_string(took) + " ms");
-    Check(!box_seen, "no message box on the way out");
-    Check(announcements.empty(), "as Windows 7, no live-region event");
+    const std::wstring how[] = {L"", L"by WM_CLOSE", L"by Alt+F4", L"by the close button"};
+    Check(still_writing && took <= 1000, L"closed mid-write " + how[static_cast<int>(closing)] +
+                                             L", the program ended after " + std::to_wstring(took) +
+                                             L" ms");
+    Check(!box_seen, L"no message box on the way out");
+    Check(announcements.empty(), L"as Windows 7, no live-region event");
   }
   UnhookWinEvent(hook);
 }
 
-void RunScenario(const std::wstring& scenario, const std::wstring& path) {
-  if (scenario == L"foreign-file") return RunOverForeignFiles(path);
-  const bool writing = scenario == L"answers-writing" || scenario == L"close-writing";
-  // The Windows version Wine tells SorelCheck.exe: live regions are spoken from Windows 8 on.
-  constexpr wchar_t kAppDefaults[] = L"Software\\Wine\\AppDefaults\\SorelCheck.exe";
-  const std::wstring version = scenario == L"answers-writing" ? L"win10" : L"win7";
-  if (writing) {
-    RegSetKeyValueW(HKEY_CURRENT_USER, kAppDefaults, L"Version", REG_SZ, version.c_str(),
-                    static_cast<DWORD>((version.size() + 1) * sizeof(wchar_t)));
-  }
-  // Shows the host that the planted winmm.dll beside us would be loaded from the exe's folder.
-  if (scenario == L"run") LoadLibraryW(L"winmm.dll");
-  // What an earlier run left, made over by this one.
-  if (scenario == L"kill-ready") PlantTestFile(kFullSize);
-  HWND window = Start(path);
-  if (writing) {
-    RunWriting(window, scenario == L"answers-writing");
+// What the user does in one run of the program, up to its end.
+void PlayScenario(const std::wstring& scenario, HWND window) {
+  if (scenario == L"answers-writing") {
+    RunWriting(window, Closing::kNone);
   } else if (scenario == L"run") {
     RunDiskTest(window);
     // Told apart by how long they sound: the samples in the exe's folder, not a system sound.
@@ -348,13 +441,47 @@ void RunScenario(const std::wstring& scenario, const std::wstring& path) {
           L"killed while writing");
   } else {  // kill-ready, end-session: the program waits for keys
     for (int box = 0; box < 3; ++box) PressOk(WindowOf(kBox, 60000));
-    Check(TestFileSize() == kFullSize && !TestFileMarked(), L"the test file is there, made anew");
+    Check(TestFileSize() == kFullSize && !TestFileDatedLongAgo(),
+          L"the test file is there, made anew");
     Check(AskHost(scenario == L"kill-ready" ? "KILL" : "END-SESSION"), L"ended from outside");
   }
+}
+
+void CheckEnd(const std::wstring& scenario) {
   const DWORD status = ExitStatus();
-  RegDeleteKeyW(HKEY_CURRENT_USER, kAppDefaults);
   if (!scenario.starts_with(L"kill")) Check(status == 0, L"exit status 0");
   Check(WaitFor([] { return TestFileSize() < 0; }, 10000), L"no test file left");
+}
+
+void RunScenario(const std::wstring& scenario, const std::wstring& path) {
+  if (scenario == L"foreign-file") return RunOverForeignFiles(path);
+  // Wine's settings for SorelCheck.exe alone. The Windows version it tells: live regions are
+  // spoken from Windows 8 on. Its own window frame, which a window manager would draw otherwise,
+  // so that the caption's buttons are the program's, as on Windows.
+  constexpr wchar_t kAppDefaults[] = L"Software\\Wine\\AppDefaults\\SorelCheck.exe";
+  const auto set = [](const wchar_t* key, const wchar_t* name, const std::wstring& value) {
+    RegSetKeyValueW(HKEY_CURRENT_USER, key, name, REG_SZ, value.c_str(),
+                    static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+  };
+  if (scenario == L"answers-writing") set(kAppDefaults, L"Version", L"win10");
+  if (scenario == L"close-writing") {
+    set(kAppDefaults, L"Version", L"win7");
+    set(L"Software\\Wine\\AppDefaults\\SorelCheck.exe\\X11 Driver", L"Decorated", L"N");
+  }
+  // Shows the host that the planted winmm.dll beside us would be loaded from the exe's folder.
+  if (scenario == L"run") LoadLibraryW(L"winmm.dll");
+  // What an earlier run left, made over by this one.
+  if (scenario == L"kill-ready") PlantTestFile(kFullSize, kNoMark);
+  if (scenario == L"close-writing") {
+    for (const Closing closing : {Closing::kTaskBar, Closing::kAltF4, Closing::kCloseButton}) {
+      RunWriting(Start(path), closing);
+      CheckEnd(scenario);
+    }
+  } else {
+    PlayScenario(scenario, Start(path));
+    CheckEnd(scenario);
+  }
+  RegDeleteTreeW(HKEY_CURRENT_USER, kAppDefaults);
 }
 
 }  // namespace
@@ -363,5 +490,6 @@ int wmain(int argc, wchar_t** argv) {
   _setmode(_fileno(stdout), _O_BINARY);
   if (argc != 3) Abort(L"usage: driver SCENARIO PATH\\SorelCheck.exe");
   RunScenario(argv[1], argv[2]);
-  return failures == 0 ? 0 : 1;
+  // 77, which ctest reports as skipped: every check passed but one this machine cannot make.
+  return failures > 0 ? 1 : skipped > 0 ? 77 : 0;
 }
