@@ -108,7 +108,7 @@ bool MainWindow::Create(HINSTANCE instance, const WindowLayout& layout) {
   welcome_font_ = JapaneseFont(layout.welcome_font_family, layout.welcome_font_points, dpi_);
   window_font_ = JapaneseFont(layout.welcome_font_family, kWindowFontPoints, dpi_);
   for (const LabelLayout& entry : layout.labels) {
-    const bool welcome = entry.id == LabelId::kLabel1;
+    const bool welcome = entry.role == LabelRole::kWelcomePanel;
     // The welcome text breaks at its own line ends; the one-line labels never wrap.
     DWORD style = WS_CHILD | SS_NOPREFIX | (welcome ? SS_LEFT : SS_LEFTNOWORDWRAP);
     if (entry.visible_at_start) style |= WS_VISIBLE;
@@ -119,8 +119,12 @@ bool MainWindow::Create(HINSTANCE instance, const WindowLayout& layout) {
     SendMessageW(label, WM_SETFONT,
                  reinterpret_cast<WPARAM>(welcome ? welcome_font_ : window_font_), FALSE);
     labels_[entry.id] = label;
+    if (welcome) {
+      welcome_ = label;
+      SetWindowSubclass(label, WelcomeLabelProcedure, 0, 0);
+    }
+    if (entry.role == LabelRole::kAnnouncedWhenShown) announced_ = entry.id;
   }
-  SetWindowSubclass(labels_[LabelId::kLabel1], WelcomeLabelProcedure, 0, 0);
   return true;
 }
 
@@ -182,7 +186,7 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) no
       if (!exists()) return 0;
       break;
     case WM_CTLCOLORSTATIC:
-      if (GetDlgCtrlID(reinterpret_cast<HWND>(lparam)) == static_cast<int>(LabelId::kLabel1)) {
+      if (reinterpret_cast<HWND>(lparam) == welcome_) {
         // The system's pair of colours for text on a window: readable under every theme.
         SetTextColor(reinterpret_cast<HDC>(wparam), GetSysColor(COLOR_WINDOWTEXT));
         SetBkColor(reinterpret_cast<HDC>(wparam), GetSysColor(COLOR_WINDOW));

@@ -5,6 +5,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 
 #include "platform/seam/platform.h"
 #include "platform/seam/window_events.h"
@@ -28,6 +29,8 @@ class MainWindow {
   // Whether the window is still there (it goes with EndWindow or a destruction from outside).
   bool exists() const { return IsWindow(window_) != FALSE; }
   HWND label(LabelId id) const { return labels_.at(id); }
+  // The label a screen reader is to speak as it shows, if the layout has one.
+  std::optional<LabelId> announced() const { return announced_; }
   void SetBusyPointer(bool busy);
   // Runs `call` once the message being handled now is over.
   void CallSoon(std::function<void()> call);
@@ -39,6 +42,8 @@ class MainWindow {
   WindowEvents& events_;
   HWND window_ = nullptr;
   std::map<LabelId, HWND> labels_;
+  HWND welcome_ = nullptr;
+  std::optional<LabelId> announced_;
   HFONT welcome_font_ = nullptr;
   HFONT window_font_ = nullptr;
   int dpi_ = USER_DEFAULT_SCREEN_DPI;

@@ -120,8 +120,8 @@ bool FillWithZeros(HANDLE file, std::int64_t from, std::int64_t to,
   return WriteZeros(file, zeros, direct_to, to, between_pieces);
 }
 
-// Every run's file holds nothing but zeros (the record it writes is empty), and so did the files
-// of the program this one replaces. Another program's file of the same size almost never does:
+// Every run's file holds nothing but zeros (the record it writes is empty), in this version and
+// every earlier one. Another program's file of the same size almost never does:
 // a header or trailer sits at its start or end, and data spreads through it. So the first and last
 // MiB are read, and blocks evenly between them: a few MiB before the clock, instead of 700.
 constexpr std::int64_t kEdgeSample = 1 << 20;

@@ -63,7 +63,7 @@ Win32Platform::~Win32Platform() {
 void Win32Platform::OpenWindowImpl(const WindowLayout& layout) {
   window_.emplace(events());
   if (!window_->Create(GetModuleHandleW(nullptr), layout)) EndProgram(1);
-  progress_.emplace(window_->label(LabelId::kLabel4));
+  if (const auto announced = window_->announced()) announced_.emplace(window_->label(*announced));
 }
 
 void Win32Platform::ShowAndActivate() { window_->Show(); }
@@ -86,12 +86,14 @@ void Win32Platform::CallFromEventLoop(std::function<void()> call) {
 
 void Win32Platform::SetLabelCaption(LabelId label, const std::string& text) {
   SetWindowTextW(window_->label(label), Utf16FromUtf8(text).c_str());
-  if (label == LabelId::kLabel4 && IsWindowVisible(progress_->control())) progress_->Announce();
+  if (label == window_->announced() && IsWindowVisible(announced_->control())) {
+    announced_->Announce();
+  }
 }
 
 void Win32Platform::SetLabelVisible(LabelId label, bool visible) {
   ShowWindow(window_->label(label), visible ? SW_SHOWNA : SW_HIDE);
-  if (label == LabelId::kLabel4 && visible) progress_->Announce();
+  if (label == window_->announced() && visible) announced_->Announce();
 }
 
 void Win32Platform::SetLabelEnabled(LabelId label, bool enabled) {

@@ -60,8 +60,8 @@ class Win32Platform : public Platform {
   void DropInputExceptClose(const MSG& message);
 
   std::optional<MainWindow> window_;
-  // The progress label, which a screen reader speaks as it shows. Goes before the window does.
-  std::optional<LiveRegion> progress_;
+  // The label a screen reader speaks as it shows. Goes before the window does.
+  std::optional<LiveRegion> announced_;
   // sndPlaySoundW from the system's winmm.dll, or null if it could not be loaded.
   decltype(&sndPlaySoundW) play_sound_ = nullptr;
   // The samples by path, read at start; the system plays them from here.

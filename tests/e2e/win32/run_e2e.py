@@ -7,13 +7,13 @@ import signal
 import subprocess
 import sys
 import time
-import wave
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../../scripts"))
+import sink  # noqa: E402
 
 # Unpacked in a folder whose name has a character outside code page 932 (Japanese ANSI).
 FOLDER = ("users", "José", "ソレル確認")
 WINDOWS_FOLDER = "C:\\" + "\\".join(FOLDER)
-# 16-bit sample magnitudes below which the sink counts as silent, and above which as sound.
-SILENCE, SOUND = 100, 1000
 
 
 def wait(condition, timeout=8.0):
@@ -23,54 +23,40 @@ def wait(condition, timeout=8.0):
     return condition()
 
 
-def sounding_seconds(samples):
-    """Seconds of sound but for silences over 20 ms (a stream run dry for a moment)."""
-    loud = [i for i, s in enumerate(samples) if abs(s) >= SOUND]
-    if not loud:
-        return None
-    return sum(b - a for a, b in zip(loud, loud[1:]) if b - a <= 441) / 22050
+class Listener:
+    """Records the sink from LISTEN to HEARD; tells the sample heard by how long it sounds."""
 
-
-class Sink:
-    def __init__(self, work):
-        self.path, self.recorder = os.path.join(work, "sink.raw"), None
-
-    def samples(self):
-        data = open(self.path, "rb").read()
-        return memoryview(data[: len(data) // 2 * 2]).cast("h")
+    def __init__(self, samples_folder):
+        self.folder, self.recorder = samples_folder, None
 
     def listen(self):
         self.stop()
-        with open(self.path, "wb") as output:
-            self.recorder = subprocess.Popen(
-                ["parec", "-d", "testnull.monitor", "--raw", "--format=s16le", "--rate=22050",
-                 "--channels=1", "--latency-msec=20"], stdout=output, stderr=subprocess.DEVNULL)
         streams = ["pactl", "list", "sink-inputs"]  # property names are never translated
-        return wait(lambda: 'application.name = "SorelCheck' not in subprocess.run(
-            streams, capture_output=True, text=True).stdout) and wait(
-                lambda: len(self.samples()) > 2205)
+        if not wait(lambda: 'application.name = "SorelCheck' not in subprocess.run(
+                streams, capture_output=True, text=True).stdout):
+            return False
+        self.recorder = sink.Sink()
+        return True
 
-    def heard(self, number, samples_folder):
-        """Sound came, and then 0.3 s of silence; its length is that of sample `number`."""
-        def over():
-            samples = self.samples()
-            return sounding_seconds(samples) and max(map(abs, samples[-6615:])) < SILENCE
-        wait(over)
-        self.stop()
-        heard = sounding_seconds(self.samples())
-        lengths = {n: sounding_seconds(memoryview(sample.readframes(sample.getnframes())).cast("h"))
-                   for n in range(1, 6)
-                   for sample in [wave.open(os.path.join(samples_folder, f"a{n}.wav"))]}
+    def heard(self, name):
+        recorder, self.recorder = self.recorder, None
+        try:
+            wait(lambda: recorder.sounding_seconds())
+            recorder.wait_for_silence(timeout=8)
+            heard = recorder.sounding_seconds()
+        finally:
+            recorder.stop()
+        lengths = {n: sink.sample_seconds(os.path.join(self.folder, n))
+                   for n in os.listdir(self.folder) if n.endswith(".wav")}
         print(f"  host: heard {heard} s; the samples sound {lengths}", flush=True)
         # Nearest, not exact: a Wine stream starved of the CPU for a moment comes out a few ms
         # longer or shorter.
-        return heard is not None and abs(heard - lengths[number]) < 0.05 and min(
-            lengths, key=lambda n: abs(lengths[n] - heard)) == number
+        return heard is not None and abs(heard - lengths[name]) < 0.05 and min(
+            lengths, key=lambda n: abs(lengths[n] - heard)) == name
 
     def stop(self):
         if self.recorder:
-            self.recorder.terminate()
-            self.recorder.wait(5)
+            self.recorder.stop()
 
 
 def colours_shown(x, y, width, height, text, window):
@@ -146,10 +132,10 @@ def main():
         print(f"  host: the planted winmm.dll was loaded by {loaders}", flush=True)
         return loaders == [os.path.basename(driver)]
 
-    sink = Sink(os.path.dirname(os.environ["WINEPREFIX"]))
-    answers = {"LISTEN": sink.listen, "PLANTED": planted_loaded_by, "KILL": kill_program,
+    listener = Listener(samples)
+    answers = {"LISTEN": listener.listen, "PLANTED": planted_loaded_by, "KILL": kill_program,
                "FLUSHED": lambda: flushed(test_file),
-               "SHOT": colours_shown, "HEARD": lambda n: sink.heard(int(n), samples),
+               "SHOT": colours_shown, "HEARD": listener.heard,
                "END-SESSION": lambda: subprocess.run(["wine", "wineboot", "--end-session"],
                                                      check=False).returncode == 0}
     # Wine prefers its own DLLs; this makes it search the exe's folder first, as Windows does.
@@ -166,7 +152,7 @@ def main():
                 answer = "ok" if answer else "no"
             run.stdin.write(answer.encode() + b"\n")
             run.stdin.flush()
-    sink.stop()
+    listener.stop()
     return run.wait(timeout=60)  # the driver failed a check for every "no"
 
 
