@@ -225,17 +225,24 @@ class FailureRunTest(ProgramTestCase):
         self.assertTrue(os.path.isfile(self.keeper), "the folder in the way was not touched")
 
 
-class MissingSamplesTest(ProgramTestCase):  # keys replay silently; SIGTERM still cleans up
-    def program_binary(self):
-        return shutil.copy2(BINARY, self.work_dir)
+class TwoRunsTest(ProgramTestCase):
+    """A second run, of a copy without its voice samples, beside a first one: each run has a
+    file of its own, the second's keys replay in silence, and SIGTERM still cleans up."""
 
-    def test_keys_without_samples_then_sigterm(self):
+    def test_a_second_run_without_samples_beside_the_first(self):
         self.run_disk_test()
         self.wait_ready_for_keys()
+        first, first_file = self.program, os.stat(self.program.test_file())
+        self.program = self.desktop.Program(shutil.copy2(BINARY, self.work_dir),
+                                            f"{self.work_dir}/second.log")
+        self.addCleanup(self.program.stop)
+        self.program.attach()
+        self.run_disk_test()
+        self.wait_ready_for_keys()
+        reads = [sample["reads"] for sample in FACTS["samples"]]
         before = self.program.read_calls()
         for key in ("Down", "Up", "Down"):  # a1, a5 (Up wraps to the last), a1
             self.program.key(key)
-        reads = [sample["reads"] for sample in FACTS["samples"]]
         self.desktop.wait_until("the three replays", lambda: self.program.read_calls() - before
                                 >= reads[0] + reads[4] + reads[0], 10)
         self.assertEqual(self.program.frame().name, FACTS["caption"], "the window still answers")
@@ -243,6 +250,17 @@ class MissingSamplesTest(ProgramTestCase):  # keys replay silently; SIGTERM stil
         self.program.process.send_signal(signal.SIGTERM)
         self.assertEqual(self.program.wait_exit(5), 0, "SIGTERM ends through the normal unload")
         self.check_nothing_left("SIGTERM")
+
+        self.program = first
+        now = os.stat(first.test_file())
+        self.assertEqual((now.st_ino, now.st_size, now.st_mtime_ns),
+                         (first_file.st_ino, first_file.st_size, first_file.st_mtime_ns),
+                         "the first run's file was replaced or written")
+        before = first.read_calls()
+        first.key("Down")
+        self.desktop.wait_until("the first run's replay",
+                                lambda: first.read_calls() - before >= reads[0], 10)
+        self.escape_and_check_exit()
 
 
 class NoDisplayTest(unittest.TestCase):  # started where there is no desktop, over ssh say
