@@ -1,6 +1,6 @@
 #!/bin/bash
-# Checks under Debian's Orca that the wait for the test file is spoken (see
-# tests/e2e/linux/spoken_wait.py). Too slow for scripts/test.sh: Orca takes seconds to start
+# Checks under Debian's Orca that the wait for the test file is spoken, and measures it against
+# other builds (bench/spoken_wait.py). Too slow for scripts/test.sh: Orca takes seconds to start
 # and each run waits for its speech. Needs root (a process namespace, so that this Orca neither
 # sees nor is taken for another user session's Orca) and a build in build-test/.
 # Usage: scripts/check_spoken_wait.sh [--runs N] [BINARY...]
@@ -18,5 +18,5 @@ done
 [[ ${#binaries[@]} -eq 0 ]] && binaries=("$PWD/build-test/SorelCheck")
 # Everything started inside ends with the namespace: Orca, speech-dispatcher, the program.
 exec unshare --pid --fork --mount-proc scripts/desktop_session.sh /usr/bin/python3 \
-  tests/e2e/linux/spoken_wait.py --facts build-test/tests/sorelcheck_facts "${args[@]}" \
+  bench/spoken_wait.py --facts build-test/tests/sorelcheck_facts "${args[@]}" \
   "${binaries[@]}"

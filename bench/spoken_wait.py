@@ -15,8 +15,8 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import desktop  # noqa: E402  (which also finds scripts/)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../tests/e2e/linux"))
+import desktop  # noqa: E402  (the end-to-end runs' driver, which also finds scripts/)
 from desktop import DriverError, run, visible_windows  # noqa: E402
 from orca import Orca, clock  # noqa: E402
 
