@@ -70,36 +70,21 @@ def colours_shown(x, y, width, height, text, window):
     return count["window"] > len(pixels) // 2 and count["text"] > 200
 
 
-class CacheRange(ctypes.Structure):
-    _fields_ = [("off", ctypes.c_uint64), ("len", ctypes.c_uint64)]  # len 0: to the end
-
-
-class CacheStat(ctypes.Structure):
-    _fields_ = [(name, ctypes.c_uint64) for name in
-                ("nr_cache", "nr_dirty", "nr_writeback", "nr_evicted", "nr_recently_evicted")]
-
-
 def flushed(path):
-    """None of the file's pages in the page cache wait for the disk (Wine's FlushFileBuffers is
-    an fsync). Told by cachestat, Linux 6.5 on; "skip REASON" where the kernel cannot tell."""
-    stat = CacheStat()
+    """None of the file's pages waits for the disk (Wine's FlushFileBuffers is an fsync). Told by
+    cachestat (Linux 6.5 on, 451 in the generic table); "skip REASON" where the kernel has none."""
+    pages = (ctypes.c_uint64 * 5)()  # cached, dirty, under write-back, evicted, recently evicted
+    fd = os.open(path, os.O_RDONLY)
     try:
-        fd = os.open(path, os.O_RDONLY)
-    except OSError as error:
-        print(f"  host: {error}", flush=True)
-        return False
-    try:
-        libc = ctypes.CDLL(None, use_errno=True)
-        cachestat = 451  # x86_64 and the generic syscall table
-        failed = libc.syscall(ctypes.c_long(cachestat), fd, ctypes.byref(CacheRange(0, 0)),
-                              ctypes.byref(stat), ctypes.c_uint(0))
+        whole_file = (ctypes.c_uint64 * 2)()
+        failed = ctypes.CDLL(None, use_errno=True).syscall(451, fd, whole_file, pages, 0)
     finally:
         os.close(fd)
     if failed:
         return f"skip no cachestat on this kernel ({os.strerror(ctypes.get_errno())})"
-    print(f"  host: of {stat.nr_cache} cached pages, {stat.nr_dirty} dirty and "
-          f"{stat.nr_writeback} under write-back", flush=True)
-    return stat.nr_dirty + stat.nr_writeback == 0
+    print(f"  host: of {pages[0]} cached pages, {pages[1]} dirty and {pages[2]} under write-back",
+          flush=True)
+    return pages[1] + pages[2] == 0
 
 
 def kill_program():
