@@ -345,13 +345,12 @@ ULONGLONG AskUntil(HWND window, Condition done) {
   return end - start;
 }
 
-// The user's ways of closing a window mid-write (WM_CLOSE, as the task bar sends it, closes the
-// window after the write in the answering scenario).
-enum class Closing { kNone, kAltF4, kCloseButton };
+// The ways a window is closed mid-write: as the task bar does, and as the user does.
+enum class Closing { kNone, kTaskBar, kAltF4, kCloseButton };
 
 // A write to a slow disk: the window answers throughout. As Windows 10 the progress label
-// announces itself once; as Windows 7 nothing is, and a close mid-write (Alt+F4 or the caption's
-// close button, which the program must take then) is prompt and quiet.
+// announces itself once; as Windows 7 nothing is, and a close mid-write (by the task bar, Alt+F4
+// or the caption's close button, all of which the program must take then) is prompt and quiet.
 void RunWriting(HWND window, Closing closing) {
   constexpr DWORD kLiveRegionChanged = 0x8019;  // EVENT_OBJECT_LIVEREGIONCHANGED
   const HWINEVENTHOOK hook =
@@ -384,6 +383,7 @@ void RunWriting(HWND window, Closing closing) {
     if (closing == Closing::kAltF4) Check(!WindowOf(L"#32768"), L"Alt+Space opened no menu");
     const bool still_writing = TestFileSize() >= 0 && !WindowOf(kBox);
     const ULONGLONG closed_at = GetTickCount64();
+    if (closing == Closing::kTaskBar) PostMessageW(window, WM_CLOSE, 0, 0);
     if (closing == Closing::kAltF4) PressKeys(window, {VK_MENU, VK_F4});
     if (closing == Closing::kCloseButton) ClickAt(close_button);
     bool box_seen = false;
@@ -394,7 +394,7 @@ void RunWriting(HWND window, Closing closing) {
         },
         10000);
     const ULONGLONG took = GetTickCount64() - closed_at;
-    const std::wstring how[] = {L"", L"by Alt+F4", L"by the close button"};
+    const std::wstring how[] = {L"", L"by WM_CLOSE", L"by Alt+F4", L"by the close button"};
     Check(still_writing && took <= 1000, L"closed mid-write " + how[static_cast<int>(closing)] +
                                              L", the program ended after " + std::to_wstring(took) +
                                              L" ms");
@@ -463,7 +463,7 @@ void RunScenario(const std::wstring& scenario, const std::wstring& path) {
   // What an earlier run left, made over by this one.
   if (scenario == L"kill-ready") PlantTestFile(kFullSize, kNoMark);
   if (scenario == L"close-writing") {
-    for (const Closing closing : {Closing::kAltF4, Closing::kCloseButton}) {
+    for (const Closing closing : {Closing::kTaskBar, Closing::kAltF4, Closing::kCloseButton}) {
       RunWriting(Start(path), closing);
       CheckEnd(scenario);
     }
