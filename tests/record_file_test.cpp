@@ -181,12 +181,17 @@ TEST_F(NamedRecordFile, AFailedOpenLeavesNoFileBehind) {
 #else
 // An earlier run's file, exactly the test file's size and zeros wherever it is sampled, goes
 // before a run, but not while another program holds it: then it stays, and the opening fails
-// without deleting it. Somebody's data spread wider than the samples' spacing stays too.
+// without deleting it. Zeros of another size stay, and so does somebody's data spread wider
+// than the samples' spacing.
 // (Marks at the start and in the last MiB stay in the Windows end-to-end run, which sees the
 // failure message too.)
 TEST(RecordFile, OnlyAnEarlierTestFileMakesWayAndOnlyWhenNobodyHoldsIt) {
   TempFolder folder;
   const std::string path = folder.File("temp.txt");
+  std::ofstream(path).close();
+  fs::resize_file(path, kLeftover + 4096);  // zeros, but not of the size a run leaves
+  RecordFile(path, 1024).DeleteLeftover(kLeftover);
+  ASSERT_TRUE(fs::exists(path)) << "a file of another size";
   {
     std::ofstream theirs(path, std::ios::binary);
     theirs.seekp(kLeftover / 3);
