@@ -56,6 +56,7 @@ void ProgramRound(const std::string& path, DiskRound& round) {
   Form1 form(platform, path);
   FormRunner runner(form, platform);
   QuietenDisk();
+  const std::vector<int> open_before = OpenDescriptors();
   runner.Start();
   platform.RunEventLoop();
   const auto& readings = platform.clock_readings();
@@ -64,12 +65,15 @@ void ProgramRound(const std::string& path, DiskRound& round) {
   }
   round.program_seconds = SecondsBetween(readings[0], readings[1]);
   round.message_figure = FigureOfResultMessage(platform.messages()[1].prompt);
-  round.after_test = FactsOf(path);
+  const std::string test_file = FileOpenedSince(open_before);
+  round.after_test = FactsOf(test_file);
   round.cold_a4_ms = PressForA4(form, platform, round.a4_reads);
   std::int64_t repeat_reads = 0;
   round.warm_a4_ms = PressForA4(form, platform, repeat_reads);
   platform.CloseWindow();
-  if (FactsOf(path).exists) throw std::runtime_error("the program left its test file behind");
+  if (FactsOf(path).exists || FactsOf(test_file).exists) {
+    throw std::runtime_error("the program left its test file behind");
+  }
 }
 
 double OwnFigureOfDd(const std::string& report) {

@@ -1,5 +1,6 @@
 #include "bench/scratch_files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -7,7 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <vector>
@@ -90,6 +93,36 @@ FileFacts FactsOf(const std::string& path) {
   }
   ::close(fd);
   return facts;
+}
+
+std::vector<int> OpenDescriptors() {
+  DIR* listing = ::opendir("/proc/self/fd");
+  if (listing == nullptr) throw std::runtime_error("cannot list /proc/self/fd");
+  std::vector<int> descriptors;
+  while (const dirent* entry = ::readdir(listing)) {
+    if (entry->d_name[0] == '.') continue;
+    const int fd = std::atoi(entry->d_name);
+    if (fd != ::dirfd(listing)) descriptors.push_back(fd);
+  }
+  ::closedir(listing);
+  std::sort(descriptors.begin(), descriptors.end());
+  return descriptors;
+}
+
+std::string FileOpenedSince(const std::vector<int>& before) {
+  std::vector<int> opened;
+  for (int fd : OpenDescriptors()) {
+    struct stat info {};
+    if (!std::binary_search(before.begin(), before.end(), fd) && ::fstat(fd, &info) == 0 &&
+        S_ISREG(info.st_mode)) {
+      opened.push_back(fd);
+    }
+  }
+  if (opened.size() != 1) {
+    throw std::runtime_error(std::to_string(opened.size()) +
+                             " regular files opened where the test file alone was expected");
+  }
+  return "/proc/self/fd/" + std::to_string(opened.front());
 }
 
 }  // namespace sorel::bench

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace sorel::bench {
 
@@ -39,5 +40,11 @@ struct FileFacts {
   std::int64_t resident_pages = 0;  // pages in the page cache
 };
 FileFacts FactsOf(const std::string& path);
+
+// The program's test file on Linux has no name: the bench reaches it through the descriptor
+// the program opened, as /proc/self/fd/N.
+std::vector<int> OpenDescriptors();
+// The one regular file opened since `before`; throws unless there is exactly one.
+std::string FileOpenedSince(const std::vector<int>& before);
 
 }  // namespace sorel::bench
