@@ -6,8 +6,9 @@
 
 namespace sorel::bench {
 
-// The 700 MiB files a bench run writes. They are removed when this goes away and when the
-// process is stopped by SIGINT, SIGTERM or SIGHUP, so a broken run leaves no disk space taken.
+// The 700 MiB files a bench run writes on one disk (a run may hold those of two). They are removed
+// when this goes away and when the process is stopped by SIGINT, SIGTERM or SIGHUP, so a broken run
+// leaves no disk space taken.
 class ScratchFiles {
  public:
   // prefix: a path such as /var/tmp/sorelcheck-bench-1234; the files get suffixes of it.
