@@ -85,11 +85,13 @@ ReplayResults RunReplayBench(const ScratchFiles& files, int repetitions, int pre
   BenchPlatform platform;
   Form1 form(platform, path);
   FormRunner runner(form, platform);
+  const std::vector<int> open_before = OpenDescriptors();
   runner.Start();
   platform.RunEventLoop();
   if (!form.test_file().IsOpen()) throw std::runtime_error("the disk test left no open file");
 
-  const Descriptor own(path);
+  const std::string test_file = FileOpenedSince(open_before);
+  const Descriptor own(test_file);
   std::array<std::vector<std::int64_t>, kTraces + 1> offsets;
   for (int trace = 1; trace <= kTraces; ++trace) {
     const std::vector<std::int32_t> expected = RecordsOf(trace);
@@ -113,7 +115,7 @@ ReplayResults RunReplayBench(const ScratchFiles& files, int repetitions, int pre
   }
 
   ReplayResults results;
-  results.before = FactsOf(path);
+  results.before = FactsOf(test_file);
   std::fprintf(stderr, "replay bench: %lld of %lld pages of the test file cached after warm-up\n",
                static_cast<long long>(results.before.resident_pages),
                static_cast<long long>(results.before.pages));
@@ -150,7 +152,8 @@ ReplayResults RunReplayBench(const ScratchFiles& files, int repetitions, int pre
   }
 
   platform.CloseWindow();
-  if (FactsOf(path).exists) throw std::runtime_error("the program left its test file behind");
+  if (FactsOf(path).exists || FactsOf(test_file).exists)
+    throw std::runtime_error("the program left its test file behind");
   return results;
 }
 

@@ -1,12 +1,13 @@
 #!/bin/bash
-# Builds the benchmarks and runs them all; the markdown table at the end goes into README.md.
+# Builds the benchmarks and runs them all; the markdown tables at the end go into README.md.
 # Takes one to three minutes. It writes 700 MiB files under /var/tmp and removes every one,
 # on failure and interruption too. Extra arguments go to the bench (--rounds N,
 # --repetitions N, --presses N). SORELCHECK_BENCH_BUILD picks the build folder.
 #
-# bench/run.sh --slow-disk [--rate MIB_PER_S] [--rounds N] runs the disk bench alone, first on
-# /var/tmp as it is and then on a throttled disk (scripts/slow_disk.sh, as root), one row each
-# in one table: the figure against dd on a fast and on a slow disk.
+# bench/run.sh --slow-disk [--rate MIB_PER_S] [--rounds N] [--throttled-rounds N] runs the disk
+# bench alone on /var/tmp as it is and on a throttled disk (scripts/slow_disk.sh, as root), their
+# rounds interleaved in one run, 9 and 5 by default: the same tables, with rows for both disks.
+# A throttled round takes about half a minute at the default rate.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 slow_disk=()
@@ -44,27 +45,18 @@ bench=("$build/bench/sorelcheck_bench" --prefix "$prefix")
 if [[ ${#slow_disk[@]} -eq 0 ]]; then
   run_bench "$build/bench-results.md" "${bench[@]}" "$@"
 else
-  run_bench "$build/bench-fast-disk.md" "${bench[@]}" --only disk "$@"
-  # Its files live and die with the throttled device.
+  # Inside the throttled disk's mount namespace /var/tmp is that disk; this shell's root still
+  # sees the real one. Its files live and die with the throttled device.
   status=0
-  run_bench "$build/bench-slow-disk.md" "${slow_disk[@]}" "${bench[@]}" --only disk "$@" ||
-    status=$?
+  run_bench "$build/bench-results.md" "${slow_disk[@]}" "$build/bench/sorelcheck_bench" \
+    --prefix "/proc/$$/root$prefix" --throttled-prefix "$prefix" --only disk "$@" || status=$?
   if [[ $status -eq 77 ]]; then
     echo "(no throttled disk here: the fast disk only)" >&2
-    : >"$build/bench-slow-disk.md"
+    run_bench "$build/bench-results.md" "${bench[@]}" --only disk "$@"
   elif [[ $status -ne 0 ]]; then
     exit "$status"
   fi
-  # One table: the throttled disk's rows below the fast disk's (no second header), then the
-  # notes of both.
-  {
-    grep '^|' "$build/bench-fast-disk.md"
-    grep '^|' "$build/bench-slow-disk.md" | tail -n +3
-    echo
-    grep -v '^|' "$build/bench-fast-disk.md" | sed '/^$/d;s/^/Fast disk: /'
-    grep -v '^|' "$build/bench-slow-disk.md" | sed '/^$/d;s/^/Throttled disk: /'
-  } >"$build/bench-results.md"
 fi
-echo "(bench took $((SECONDS - start)) s; table saved in $build/bench-results.md)" >&2
+echo "(bench took $((SECONDS - start)) s; tables saved in $build/bench-results.md)" >&2
 echo
 cat "$build/bench-results.md"

@@ -1,5 +1,6 @@
 #include "bench/scratch_files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -7,7 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <vector>
@@ -15,10 +18,11 @@
 namespace sorel::bench {
 namespace {
 
-// Fixed storage: the signal handler may only touch what needs no allocation.
+// Fixed storage: the signal handler may only touch what needs no allocation. Room for the
+// files of two disks; an empty path is a free place.
 constexpr std::size_t kMaxPath = 512;
-char g_program_file[kMaxPath];
-char g_dd_file[kMaxPath];
+constexpr std::size_t kMaxFiles = 4;
+char g_files[kMaxFiles][kMaxPath];
 volatile std::sig_atomic_t g_writer_pid = 0;
 
 void RemoveAndDie(int signal_number) {
@@ -26,30 +30,48 @@ void RemoveAndDie(int signal_number) {
     ::kill(writer, SIGKILL);
     ::waitpid(writer, nullptr, 0);
   }
-  ::unlink(g_program_file);
-  ::unlink(g_dd_file);
+  for (const char* file : g_files) {
+    if (file[0] != '\0') ::unlink(file);
+  }
   std::signal(signal_number, SIG_DFL);
   std::raise(signal_number);
 }
 
-void CopyPath(char* to, const std::string& from) {
-  if (from.size() >= kMaxPath) throw std::runtime_error("scratch path too long: " + from);
-  std::memcpy(to, from.c_str(), from.size() + 1);
+void Register(const std::string& path) {
+  if (path.empty() || path.size() >= kMaxPath) {
+    throw std::runtime_error("unusable scratch path: " + path);
+  }
+  for (char* place : g_files) {
+    if (place[0] != '\0') continue;
+    std::memcpy(place, path.c_str(), path.size() + 1);
+    return;
+  }
+  throw std::runtime_error("too many scratch files");
+}
+
+void Unregister(const std::string& path) noexcept {
+  for (char* place : g_files) {
+    if (path == place) place[0] = '\0';
+  }
 }
 
 }  // namespace
 
 ScratchFiles::ScratchFiles(const std::string& prefix)
     : program_file_(prefix + "-program.dat"), dd_file_(prefix + "-dd.dat") {
-  CopyPath(g_program_file, program_file_);
-  CopyPath(g_dd_file, dd_file_);
+  Register(program_file_);
+  Register(dd_file_);
   for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal_number, RemoveAndDie);
   RemoveAll();
 }
 
 void ScratchFiles::SetWriterProcess(int pid) { g_writer_pid = pid; }
 
-ScratchFiles::~ScratchFiles() { RemoveAll(); }
+ScratchFiles::~ScratchFiles() {
+  RemoveAll();
+  Unregister(program_file_);
+  Unregister(dd_file_);
+}
 
 void ScratchFiles::RemoveAll() const noexcept {
   ::unlink(program_file_.c_str());
@@ -90,6 +112,36 @@ FileFacts FactsOf(const std::string& path) {
   }
   ::close(fd);
   return facts;
+}
+
+std::vector<int> OpenDescriptors() {
+  DIR* listing = ::opendir("/proc/self/fd");
+  if (listing == nullptr) throw std::runtime_error("cannot list /proc/self/fd");
+  std::vector<int> descriptors;
+  while (const dirent* entry = ::readdir(listing)) {
+    if (entry->d_name[0] == '.') continue;
+    const int fd = std::atoi(entry->d_name);
+    if (fd != ::dirfd(listing)) descriptors.push_back(fd);
+  }
+  ::closedir(listing);
+  std::sort(descriptors.begin(), descriptors.end());
+  return descriptors;
+}
+
+std::string FileOpenedSince(const std::vector<int>& before) {
+  std::vector<int> opened;
+  for (int fd : OpenDescriptors()) {
+    struct stat info {};
+    if (!std::binary_search(before.begin(), before.end(), fd) && ::fstat(fd, &info) == 0 &&
+        S_ISREG(info.st_mode)) {
+      opened.push_back(fd);
+    }
+  }
+  if (opened.size() != 1) {
+    throw std::runtime_error(std::to_string(opened.size()) +
+                             " regular files opened where the test file alone was expected");
+  }
+  return "/proc/self/fd/" + std::to_string(opened.front());
 }
 
 }  // namespace sorel::bench

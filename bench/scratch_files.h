@@ -2,11 +2,13 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace sorel::bench {
 
-// The 700 MiB files a bench run writes. They are removed when this goes away and when the
-// process is stopped by SIGINT, SIGTERM or SIGHUP, so a broken run leaves no disk space taken.
+// The 700 MiB files a bench run writes on one disk (a run may hold those of two). They are removed
+// when this goes away and when the process is stopped by SIGINT, SIGTERM or SIGHUP, so a broken run
+// leaves no disk space taken.
 class ScratchFiles {
  public:
   // prefix: a path such as /var/tmp/sorelcheck-bench-1234; the files get suffixes of it.
@@ -39,5 +41,11 @@ struct FileFacts {
   std::int64_t resident_pages = 0;  // pages in the page cache
 };
 FileFacts FactsOf(const std::string& path);
+
+// The program's test file on Linux has no name: the bench reaches it through the descriptor
+// the program opened, as /proc/self/fd/N.
+std::vector<int> OpenDescriptors();
+// The one regular file opened since `before`; throws unless there is exactly one.
+std::string FileOpenedSince(const std::vector<int>& before);
 
 }  // namespace sorel::bench
