@@ -196,7 +196,7 @@ void RecordFile::Close() noexcept {
 namespace {
 
 // How often the caller is given the thread back while the worker writes.
-constexpr auto kServeInterval = std::chrono::milliseconds(10);
+constexpr auto kServeInterval = std::chrono::milliseconds(2);
 
 // Zeros from `from` up to `to`, then the record, then the flush. False when `stop` ended it.
 bool FillAndFlush(int fd, std::int64_t from, std::int64_t to, std::vector<std::uint8_t> record,
