@@ -11,7 +11,7 @@ if [[ ${#as_invoking_user[@]} -gt 0 ]]; then
 fi
 
 echo "== formatting"
-find app disktest voicetest platform tests bench -name '*.cpp' -o -name '*.h' |
+find app disktest voicetest platform tests bench tools -name '*.cpp' -o -name '*.h' |
   xargs clang-format --dry-run --Werror
 
 echo "== trace data"

@@ -1,6 +1,4 @@
 // The Linux back end's message box, drawn off screen.
-#include "platform/qt/message_box.h"
-
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -8,6 +6,7 @@
 #include <QMessageBox>
 
 #include "disktest/messages.h"
+#include "platform/qt/message_box.h"
 
 namespace sorel {
 namespace {
