@@ -152,8 +152,9 @@ ReplayResults RunReplayBench(const ScratchFiles& files, int repetitions, int pre
   }
 
   platform.CloseWindow();
-  if (FactsOf(path).exists || FactsOf(test_file).exists)
+  if (FactsOf(path).exists || FactsOf(test_file).exists) {
     throw std::runtime_error("the program left its test file behind");
+  }
   return results;
 }
 

@@ -19,16 +19,17 @@ QMessageBox::Icon IconForStyle(MessageStyle style) {
   return style == MessageStyle::kCritical ? QMessageBox::Critical : QMessageBox::Information;
 }
 
-bool Set(const char* variable) {
+// The variable's value, empty when it is unset.
+std::string_view Environment(const char* variable) {
   const char* value = std::getenv(variable);
-  return value != nullptr && *value != '\0';
+  return value != nullptr ? value : "";
 }
 
 // In the language the user's locale asks for: Japanese, or else English.
 const char* NoDesktopMessage() {
   for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-    if (!Set(variable)) continue;
-    if (std::string_view(std::getenv(variable)).starts_with("ja")) {
+    if (Environment(variable).empty()) continue;
+    if (Environment(variable).starts_with("ja")) {
       return "SorelCheck はデスクトップのセッションの中で起動してください"
              "（DISPLAY も WAYLAND_DISPLAY も設定されていません）。\n";
     }
@@ -42,7 +43,8 @@ const char* NoDesktopMessage() {
 
 std::unique_ptr<Platform> CreatePlatform(int& argc, char** argv) {
   // Started over ssh, say: Qt would abort with a core dump and advice to reinstall.
-  if (!Set("DISPLAY") && !Set("WAYLAND_DISPLAY") && !Set("QT_QPA_PLATFORM")) {
+  if (Environment("DISPLAY").empty() && Environment("WAYLAND_DISPLAY").empty() &&
+      Environment("QT_QPA_PLATFORM").empty()) {
     std::fputs(NoDesktopMessage(), stderr);
     std::exit(1);
   }
